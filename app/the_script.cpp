@@ -1,0 +1,7 @@
+#include "app/the_script.h"
+
+namespace popbox {
+
+ScriptDocument theScript;
+
+}  // namespace popbox

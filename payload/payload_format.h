@@ -1,0 +1,96 @@
+// The payload format shared by the setup stub (reader) and the packer
+// (writer). This header is the one place where these facts live; see
+// docs/payload-format.md for the prose description.
+//
+// A setup is the stub image, exactly PAYLOAD_OFFSET bytes long, followed by
+// records laid end to end with no padding:
+//
+//   BlobHeader (13 bytes) | name (nameLength bytes, no zero) | contents
+//   (packedSize bytes)
+//
+// The last record has type BLOB_END. Contents are stored as they are when
+// packedSize == unpackedSize and compressed (see unpack.h) otherwise.
+#pragma once
+
+#include <stdint.h>
+
+namespace popbox {
+
+// File offset of the first record: the size of the padded stub image.
+constexpr uint32_t PAYLOAD_OFFSET = 40960;
+
+constexpr uint16_t BLOB_MAGIC = 0xB10B;  // on disk: 0B B1
+
+// Record types. Other values are carried through unchanged.
+constexpr uint32_t BLOB_END = 0;
+constexpr uint32_t BLOB_FOLDER = 1;
+constexpr uint32_t BLOB_FILE = 2;
+
+// Record names live in buffers of MAX_PATH bytes: at most 259 characters.
+constexpr uint32_t NAME_BUFFER_SIZE = 260;
+constexpr uint32_t MAX_NAME_LENGTH = NAME_BUFFER_SIZE - 1;
+
+// Compression: plain bytes stand for themselves; ESCAPE_BYTE starts a token.
+//   DF 00          one literal 0xDF
+//   DF c f, c<128  c copies of byte f (a run, 1..127)
+//   DF c f, c>=128 copy n = (c>>3)-12 bytes (4..19) from distance
+//                  ((c&7)<<8)|f (1..2047) bytes back
+constexpr uint8_t ESCAPE_BYTE = 0xDF;
+constexpr uint32_t MAX_RUN = 127;
+constexpr uint32_t MIN_MATCH = 4;
+constexpr uint32_t MAX_MATCH = 19;
+constexpr uint32_t MAX_DISTANCE = 2047;
+
+// Header layout: 13 bytes, little-endian, packed.
+constexpr uint32_t BLOB_HEADER_SIZE = 13;
+constexpr uint32_t HEADER_MAGIC_AT = 0;      // 2 bytes
+constexpr uint32_t HEADER_NAME_LENGTH_AT = 2;  // 2 bytes
+constexpr uint32_t HEADER_UNPACKED_AT = 4;   // 4 bytes
+constexpr uint32_t HEADER_PACKED_AT = 8;     // 4 bytes
+constexpr uint32_t HEADER_TYPE_AT = 12;      // 1 byte
+
+struct BlobHeader {
+  uint16_t magic;
+  uint16_t nameLength;
+  uint32_t unpackedSize;
+  uint32_t packedSize;
+  uint8_t type;
+
+  // Decodes the 13 on-disk bytes; works on any host byte order.
+  static BlobHeader Parse(const uint8_t* bytes) {
+    BlobHeader h;
+    h.magic = static_cast<uint16_t>(bytes[HEADER_MAGIC_AT] |
+                                    (bytes[HEADER_MAGIC_AT + 1] << 8));
+    h.nameLength = static_cast<uint16_t>(bytes[HEADER_NAME_LENGTH_AT] |
+                                         (bytes[HEADER_NAME_LENGTH_AT + 1] << 8));
+    h.unpackedSize = Load32(bytes + HEADER_UNPACKED_AT);
+    h.packedSize = Load32(bytes + HEADER_PACKED_AT);
+    h.type = bytes[HEADER_TYPE_AT];
+    return h;
+  }
+
+  void Serialize(uint8_t* bytes) const {
+    bytes[HEADER_MAGIC_AT] = static_cast<uint8_t>(magic);
+    bytes[HEADER_MAGIC_AT + 1] = static_cast<uint8_t>(magic >> 8);
+    bytes[HEADER_NAME_LENGTH_AT] = static_cast<uint8_t>(nameLength);
+    bytes[HEADER_NAME_LENGTH_AT + 1] = static_cast<uint8_t>(nameLength >> 8);
+    Store32(bytes + HEADER_UNPACKED_AT, unpackedSize);
+    Store32(bytes + HEADER_PACKED_AT, packedSize);
+    bytes[HEADER_TYPE_AT] = type;
+  }
+
+ private:
+  static uint32_t Load32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+  }
+  static void Store32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+  }
+};
+
+}  // namespace popbox
