@@ -16,6 +16,9 @@ set(POPBOX_STUB_SOURCES
   app/winmain.cpp
   ui/setup_dialog.cpp
 )
+# The resource script (dialogs and icon) adds itself here.
+include(${CMAKE_SOURCE_DIR}/ui/resources.cmake OPTIONAL)
+list(APPEND POPBOX_STUB_SOURCES ${POPBOX_STUB_RESOURCES})
 
 add_executable(popbox-stub-linked WIN32 ${POPBOX_STUB_SOURCES})
 target_compile_options(popbox-stub-linked PRIVATE ${POPBOX_STUB_FLAGS})
