@@ -47,7 +47,8 @@ FileHandle CreateForWriting(const char* path) {
 }
 
 bool SeekFromStart(FileHandle file, uint32_t offset) {
-  return lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(-1);
+  return lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) !=
+         static_cast<off_t>(-1);
 }
 
 // One logical read: the kernel may deliver less than asked for a regular
@@ -71,7 +72,8 @@ bool ReadFromFile(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
 bool WriteToFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* written) {
   uint32_t total = 0;
   while (total < size) {
-    ssize_t n = write(static_cast<int>(file), static_cast<const char*>(buffer) + total, size - total);
+    ssize_t n =
+        write(static_cast<int>(file), static_cast<const char*>(buffer) + total, size - total);
     if (n < 0) {
       if (errno == EINTR) continue;
       *written = total;

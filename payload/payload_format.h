@@ -43,11 +43,11 @@ constexpr uint32_t MAX_DISTANCE = 2047;
 
 // Header layout: 13 bytes, little-endian, packed.
 constexpr uint32_t BLOB_HEADER_SIZE = 13;
-constexpr uint32_t HEADER_MAGIC_AT = 0;      // 2 bytes
+constexpr uint32_t HEADER_MAGIC_AT = 0;        // 2 bytes
 constexpr uint32_t HEADER_NAME_LENGTH_AT = 2;  // 2 bytes
-constexpr uint32_t HEADER_UNPACKED_AT = 4;   // 4 bytes
-constexpr uint32_t HEADER_PACKED_AT = 8;     // 4 bytes
-constexpr uint32_t HEADER_TYPE_AT = 12;      // 1 byte
+constexpr uint32_t HEADER_UNPACKED_AT = 4;     // 4 bytes
+constexpr uint32_t HEADER_PACKED_AT = 8;       // 4 bytes
+constexpr uint32_t HEADER_TYPE_AT = 12;        // 1 byte
 
 struct BlobHeader {
   uint16_t magic;
@@ -59,8 +59,7 @@ struct BlobHeader {
   // Decodes the 13 on-disk bytes; works on any host byte order.
   static BlobHeader Parse(const uint8_t* bytes) {
     BlobHeader h;
-    h.magic = static_cast<uint16_t>(bytes[HEADER_MAGIC_AT] |
-                                    (bytes[HEADER_MAGIC_AT + 1] << 8));
+    h.magic = static_cast<uint16_t>(bytes[HEADER_MAGIC_AT] | (bytes[HEADER_MAGIC_AT + 1] << 8));
     h.nameLength = static_cast<uint16_t>(bytes[HEADER_NAME_LENGTH_AT] |
                                          (bytes[HEADER_NAME_LENGTH_AT + 1] << 8));
     h.unpackedSize = Load32(bytes + HEADER_UNPACKED_AT);
@@ -82,8 +81,7 @@ struct BlobHeader {
  private:
   static uint32_t Load32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
   }
   static void Store32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);

@@ -75,9 +75,9 @@ bool ReadNextBlob(char* name, uint8_t** data, uint32_t* unpackedSize, uint32_t* 
   uint8_t* contents = packed;
   if (header.packedSize != header.unpackedSize) {
     contents = static_cast<uint8_t*>(malloc(static_cast<size_t>(header.unpackedSize) + 1));
-    uint32_t written =
-        contents ? UnpackBlob(packed, header.packedSize, contents, header.unpackedSize)
-                 : UNPACK_FAILED;
+    uint32_t written = contents
+                           ? UnpackBlob(packed, header.packedSize, contents, header.unpackedSize)
+                           : UNPACK_FAILED;
     free(packed);
     if (written != header.unpackedSize) {
       free(contents);

@@ -10,8 +10,8 @@ namespace popbox {
 // back-references that do not overlap their own output move as blocks; an
 // overlapping back-reference is copied byte by byte in forward order, which
 // is what makes it repeat its last `distance` bytes as a pattern.
-uint32_t UnpackBlob(const uint8_t* source, uint32_t sourceLength,
-                    uint8_t* destination, uint32_t capacity) {
+uint32_t UnpackBlob(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+                    uint32_t capacity) {
   const uint8_t* in = source;
   const uint8_t* const inEnd = source + sourceLength;
   uint8_t* out = destination;

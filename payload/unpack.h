@@ -15,7 +15,7 @@ constexpr uint32_t UNPACK_FAILED = 0xFFFFFFFFu;
 // stream would write past capacity, copies from distance 0 or from before
 // the start of the output, or ends inside a token. Never reads outside
 // source[0, sourceLength) nor writes outside destination[0, capacity).
-uint32_t UnpackBlob(const uint8_t* source, uint32_t sourceLength,
-                    uint8_t* destination, uint32_t capacity);
+uint32_t UnpackBlob(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+                    uint32_t capacity);
 
 }  // namespace popbox
