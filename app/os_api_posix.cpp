@@ -1,6 +1,7 @@
-// Host backend. Paths given to it are host paths; the extraction on the host
-// (packer `extract`) hands it paths whose backslashes it has already turned
-// into slashes.
+// Host backend. The shared code composes Windows paths ("dir\sub\file");
+// the functions that create, query or remove files take every backslash
+// for a separator and hand the kernel slashes. Reading the program's own
+// file takes the path as it is.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -13,6 +14,22 @@
 namespace popbox {
 
 const FileHandle INVALID_FILE = -1;
+
+namespace {
+
+// A host copy of a Windows path: backslashes become slashes.
+struct HostPath {
+  char text[PATH_MAX];
+  bool ok;
+  explicit HostPath(const char* path) {
+    size_t n = strlen(path);
+    ok = n < sizeof text;
+    if (!ok) return;
+    for (size_t i = 0; i <= n; ++i) text[i] = path[i] == '\\' ? '/' : path[i];
+  }
+};
+
+}  // namespace
 
 static const char* ownPathOverride = nullptr;
 void OverrideOwnPath(const char* path) { ownPathOverride = path; }
@@ -42,7 +59,9 @@ FileHandle OpenForReading(const char* path) {
 }
 
 FileHandle CreateForWriting(const char* path) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  HostPath host(path);
+  if (!host.ok) return INVALID_FILE;
+  int fd = open(host.text, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
   return fd < 0 ? INVALID_FILE : fd;
 }
 
@@ -87,16 +106,23 @@ bool WriteToFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* w
 
 void CloseFile(FileHandle file) { close(static_cast<int>(file)); }
 
-bool RemoveFile(const char* path) { return unlink(path) == 0; }
+bool RemoveFile(const char* path) {
+  HostPath host(path);
+  return host.ok && unlink(host.text) == 0;
+}
 
 bool QueryPath(const char* path, bool* isFolder) {
+  HostPath host(path);
   struct stat st;
-  if (lstat(path, &st) != 0) return false;
+  if (!host.ok || lstat(host.text, &st) != 0) return false;
   *isFolder = S_ISDIR(st.st_mode);
   return true;
 }
 
-bool MakeFolder(const char* path) { return mkdir(path, 0755) == 0; }
+bool MakeFolder(const char* path) {
+  HostPath host(path);
+  return host.ok && mkdir(host.text, 0755) == 0;
+}
 
 }  // namespace popbox
 

@@ -14,6 +14,9 @@ set(POPBOX_STUB_SOURCES
   app/os_api_win32.cpp
   app/show_error.cpp
   app/winmain.cpp
+  install/launch.cpp
+  install/shortcuts.cpp
+  script/registry_win32.cpp
   ui/setup_dialog.cpp
 )
 # The resource script (dialogs and icon) adds itself here.
@@ -23,7 +26,7 @@ list(APPEND POPBOX_STUB_SOURCES ${POPBOX_STUB_RESOURCES})
 add_executable(popbox-stub-linked WIN32 ${POPBOX_STUB_SOURCES})
 target_compile_options(popbox-stub-linked PRIVATE ${POPBOX_STUB_FLAGS})
 target_link_options(popbox-stub-linked PRIVATE ${POPBOX_STUB_LINK_FLAGS})
-target_link_libraries(popbox-stub-linked PRIVATE ole32)
+target_link_libraries(popbox-stub-linked PRIVATE ole32 shell32 advapi32 uuid)
 set_target_properties(popbox-stub-linked PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
 
 add_custom_command(
@@ -35,7 +38,8 @@ add_custom_command(
 add_custom_target(popbox-stub ALL DEPENDS "${POPBOX_BIN_DIR}/popbox-stub.exe")
 
 # The shared code again, as a library for the Win32 unit tests.
-add_library(popbox_core_win32 STATIC ${POPBOX_CORE_SOURCES} app/os_api_win32.cpp app/show_error.cpp)
+add_library(popbox_core_win32 STATIC ${POPBOX_CORE_SOURCES} app/os_api_win32.cpp app/show_error.cpp
+            script/registry_win32.cpp)
 target_compile_definitions(popbox_core_win32 PUBLIC POPBOX_OWN_PATH_OVERRIDE)
 
 add_subdirectory(tests)

@@ -1,0 +1,51 @@
+#include "install/install_paths.h"
+
+#include <string.h>
+
+#include "payload/payload_format.h"
+
+namespace popbox {
+
+bool ComposePath(char* target, const char* folder, const char* name) {
+  size_t folderLength = strlen(folder);
+  size_t nameLength = strlen(name);
+  if (folderLength + 1 + nameLength > MAX_NAME_LENGTH) {
+    target[0] = 0;
+    return false;
+  }
+  memcpy(target, folder, folderLength);
+  target[folderLength] = '\\';
+  memcpy(target + folderLength + 1, name, nameLength + 1);
+  return true;
+}
+
+void ParentFolderOf(char* path) {
+  char* first = strchr(path, '\\');
+  char* last = strrchr(path, '\\');
+  if (!first) {
+    path[0] = 0;
+  } else if (first == last) {
+    first[1] = 0;  // the root keeps its backslash: "C:\"
+  } else {
+    *last = 0;
+  }
+}
+
+static bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsSafeRecordName(const char* name) {
+  if (!*name || IsSeparator(*name) || strchr(name, ':')) return false;
+  const char* element = name;
+  for (;;) {
+    const char* end = element;
+    while (*end && !IsSeparator(*end)) ++end;
+    size_t n = static_cast<size_t>(end - element);
+    if (n == 0) return false;
+    if (n == 1 && element[0] == '.') return false;
+    if (n == 2 && element[0] == '.' && element[1] == '.') return false;
+    if (!*end) return true;
+    element = end + 1;
+  }
+}
+
+}  // namespace popbox

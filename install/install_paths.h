@@ -1,0 +1,23 @@
+// Path texts of the installation: composing targets below the install
+// folder, the folder that holds a file, and record names that stay inside.
+// Paths are zero-terminated ANSI bytes in buffers of NAME_BUFFER_SIZE.
+#pragma once
+
+namespace popbox {
+
+// target = folder + "\" + name, when that fits in NAME_BUFFER_SIZE bytes;
+// otherwise false and target is left empty.
+bool ComposePath(char* target, const char* folder, const char* name);
+
+// Cuts a path in place to the folder that holds its last element:
+// "C:\Apps\Viewer.exe" -> "C:\Apps", "C:\Viewer.exe" -> "C:\",
+// "Viewer.exe" -> "".
+void ParentFolderOf(char* path);
+
+// True when a payload record name stays inside the install folder: not
+// empty, no leading separator, no colon (drives, streams), and no empty,
+// "." or ".." element. Windows also takes '/' as a separator, so both
+// count.
+bool IsSafeRecordName(const char* name);
+
+}  // namespace popbox

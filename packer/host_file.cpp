@@ -1,0 +1,112 @@
+#include "packer/host_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "packer/packer_error.h"
+
+namespace popbox {
+
+namespace {
+
+// Closes a descriptor on every path out of ReadWholeFile.
+struct FdCloser {
+  int fd;
+  ~FdCloser() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize) {
+  FdCloser input{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (input.fd < 0) throw PackerError(DescribeFailure(path, "cannot open", errno));
+  struct stat st;
+  if (fstat(input.fd, &st) != 0) throw PackerError(DescribeFailure(path, "cannot read", errno));
+  if (!S_ISREG(st.st_mode)) throw PackerError(DescribeFailure(path, "is not a regular file", 0));
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (size > maxSize) {
+    throw PackerError(DescribeFailure(
+        path, "is " + std::to_string(size) + " bytes, more than " + std::to_string(maxSize), 0));
+  }
+
+  std::vector<uint8_t> contents(static_cast<size_t>(size));
+  size_t got = 0;
+  while (got < contents.size()) {
+    ssize_t n = read(input.fd, contents.data() + got, contents.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw PackerError(DescribeFailure(path, "cannot read", errno));
+    if (n == 0) throw PackerError(DescribeFailure(path, "became shorter while being read", 0));
+    got += static_cast<size_t>(n);
+  }
+  // A file that grew meanwhile would be cut silently; refuse it instead.
+  uint8_t extra;
+  ssize_t more;
+  do {
+    more = read(input.fd, &extra, 1);
+  } while (more < 0 && errno == EINTR);
+  if (more != 0) throw PackerError(DescribeFailure(path, "changed while being read", 0));
+  return contents;
+}
+
+StagedFile::StagedFile(const std::string& finalPath) : finalPath_(finalPath) {
+  // A short fixed name in the same folder, so that the rename stays on
+  // one file system and the name fits whatever the final name is.
+  std::string folder = FolderOf(finalPath);
+  std::vector<char> pattern(folder.begin(), folder.end());
+  const char suffix[] = "/.popbox-XXXXXX";
+  pattern.insert(pattern.end(), suffix, suffix + sizeof suffix);
+  int fd = mkstemp(pattern.data());
+  if (fd < 0) throw PackerError(DescribeFailure(finalPath, "cannot create", errno));
+  tempPath_ = pattern.data();
+
+  // mkstemp makes the file private; give it the mode a new file would get.
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+
+  file_ = fdopen(fd, "wb");
+  if (!file_) {
+    int error = errno;
+    close(fd);
+    unlink(tempPath_.c_str());
+    throw PackerError(DescribeFailure(finalPath, "cannot create", error));
+  }
+}
+
+StagedFile::~StagedFile() {
+  if (file_) fclose(file_);
+  if (!committed_) unlink(tempPath_.c_str());
+}
+
+void StagedFile::Write(const void* data, size_t size) {
+  if (size != 0 && fwrite(data, 1, size, file_) != size) {
+    throw PackerError(DescribeFailure(finalPath_, "cannot write", errno));
+  }
+  written_ += size;
+}
+
+void StagedFile::Commit() {
+  int error = 0;
+  if (fflush(file_) != 0 || fsync(fileno(file_)) != 0) error = errno;
+  if (fclose(file_) != 0 && error == 0) error = errno;
+  file_ = nullptr;
+  if (error != 0) throw PackerError(DescribeFailure(finalPath_, "cannot write", error));
+  if (rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+    throw PackerError(DescribeFailure(finalPath_, "cannot replace", errno));
+  }
+  committed_ = true;
+}
+
+}  // namespace popbox

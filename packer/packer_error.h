@@ -1,0 +1,22 @@
+// How the packer's commands fail: one exception type whose message is the
+// whole one-line report, normally "FILE: what is wrong with it". main.cpp
+// prints it after "popbox: " and exits with EXIT_BAD_INPUT.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace popbox {
+
+constexpr int EXIT_BAD_INPUT = 1;  // a file, folder or setup that cannot be used
+constexpr int EXIT_USAGE = 2;      // the command line itself is wrong
+
+class PackerError : public std::runtime_error {
+ public:
+  explicit PackerError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// "PATH: what" plus ", reason" from errno when it is not 0.
+std::string DescribeFailure(const std::string& path, const std::string& what, int errorNumber);
+
+}  // namespace popbox

@@ -1,0 +1,26 @@
+// Reading folder locations from the registry, behind a compile-time
+// interface: registry_win32.cpp asks Windows; registry_fake.cpp serves
+// host tools and tests from a table they fill.
+#pragma once
+
+#include <stdint.h>
+
+namespace popbox {
+
+enum class RegistryRoot : uint8_t { LocalMachine, CurrentUser };
+
+// True when the value exists, is of type REG_SZ and fits in `size` bytes
+// with its terminating zero; the buffer then holds the text. After false
+// the buffer's contents mean nothing.
+bool ReadRegistryString(RegistryRoot root, const char* keyPath, const char* valueName, char* buffer,
+                        uint32_t size);
+
+#ifndef _WIN32
+// Host only: the fake registry. SetFakeRegistryString stores a REG_SZ
+// value; a null text removes it. ClearFakeRegistry empties the table.
+void SetFakeRegistryString(RegistryRoot root, const char* keyPath, const char* valueName,
+                           const char* text);
+void ClearFakeRegistry();
+#endif
+
+}  // namespace popbox
