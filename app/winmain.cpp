@@ -8,8 +8,30 @@
 #include "app/the_script.h"
 #include "ui/setup_dialog.h"
 
+namespace {
+
+// A setup is often run from a Downloads folder full of other files: load
+// DLLs from the system folder only, so that none planted beside the setup
+// is picked up. SetDefaultDllDirectories exists on Windows 8 and later (and
+// on 7 and Vista with an update); it is looked up at run time. On Vista the
+// restricted search breaks creating the shell-link object, so it stays off
+// there.
+void LoadDllsFromSystemFolderOnly() {
+  DWORD version = GetVersion();
+  if (LOBYTE(LOWORD(version)) == 6 && HIBYTE(LOWORD(version)) == 0) return;  // Vista
+  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (!kernel) return;
+  auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   using namespace popbox;
+  LoadDllsFromSystemFolderOnly();
   if (FAILED(CoInitialize(nullptr))) return 0;
   ClearError();
   if (theScript.LoadFromPayload("Setup.ini")) {

@@ -13,6 +13,7 @@ set(POPBOX_STUB_SOURCES
   ${POPBOX_CORE_SOURCES}
   app/os_api_win32.cpp
   app/show_error.cpp
+  app/manifest.rc
   app/winmain.cpp
   install/launch.cpp
   install/shortcuts.cpp
