@@ -44,3 +44,4 @@ add_library(popbox_core_win32 STATIC ${POPBOX_CORE_SOURCES} app/os_api_win32.cpp
 target_compile_definitions(popbox_core_win32 PUBLIC POPBOX_OWN_PATH_OVERRIDE)
 
 add_subdirectory(tests)
+add_subdirectory(examples)

@@ -19,22 +19,30 @@ namespace popbox {
 
 namespace {
 
-constexpr int HASH_BITS = 15;
+constexpr int MAX_HASH_BITS = 15;
 constexpr size_t WINDOW_SLOTS = 2048;  // a power of two above MAX_DISTANCE
 constexpr size_t NO_POSITION = ~static_cast<size_t>(0);
 
 static_assert(WINDOW_SLOTS > MAX_DISTANCE, "ring must span the window");
 
-uint32_t Hash4(const uint8_t* p) {
-  uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-               (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-  return (v * 2654435761u) >> (32 - HASH_BITS);
+// The hash table grows with the input up to 2^15 heads, so that small
+// files do not pay for a large table. The table size changes which
+// positions share a chain, never the result: every candidate in the window
+// is compared byte by byte.
+int HashBitsFor(size_t size) {
+  int bits = 8;
+  while (bits < MAX_HASH_BITS && (size_t{1} << bits) < size) ++bits;
+  return bits;
 }
 
 class MatchFinder {
  public:
   MatchFinder(const uint8_t* data, size_t size)
-      : data_(data), size_(size), head_(size_t{1} << HASH_BITS, NO_POSITION), prev_(WINDOW_SLOTS) {}
+      : data_(data),
+        size_(size),
+        shift_(32 - HashBitsFor(size)),
+        head_(size_t{1} << HashBitsFor(size), NO_POSITION),
+        prev_(WINDOW_SLOTS) {}
 
   // Adds `pos` to its chain. Positions must be inserted in order, each once.
   void Insert(size_t pos) {
@@ -67,8 +75,15 @@ class MatchFinder {
   }
 
  private:
+  uint32_t Hash4(const uint8_t* p) const {
+    uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                 (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return (v * 2654435761u) >> shift_;
+  }
+
   const uint8_t* data_;
   size_t size_;
+  int shift_;
   std::vector<size_t> head_;
   std::vector<size_t> prev_;
 };

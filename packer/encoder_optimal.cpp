@@ -96,7 +96,9 @@ std::vector<uint8_t> EncodeOptimal(const uint8_t* data, size_t size) {
 
     const uint32_t matchLength = step[i] >> kDistanceBits;
     const uint32_t distance = step[i] & kDistanceMask;
-    for (uint32_t len = MIN_MATCH; len <= matchLength; ++len) {
+    // Longest first: among equal costs the longer token, so fewer tokens
+    // for the decoder.
+    for (uint32_t len = matchLength; len >= MIN_MATCH; --len) {
       if (costAt(i + len) + kTokenCost < best) {
         best = costAt(i + len) + kTokenCost;
         choice = (len << kDistanceBits) | distance;

@@ -37,8 +37,10 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize) {
   if (!S_ISREG(st.st_mode)) throw PackerError(DescribeFailure(path, "is not a regular file", 0));
   uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > maxSize) {
-    throw PackerError(DescribeFailure(
-        path, "is " + std::to_string(size) + " bytes, more than " + std::to_string(maxSize), 0));
+    throw PackerError(DescribeFailure(path,
+                                      "is " + std::to_string(size) + " bytes; at most " +
+                                          std::to_string(maxSize) + " are allowed",
+                                      0));
   }
 
   std::vector<uint8_t> contents(static_cast<size_t>(size));

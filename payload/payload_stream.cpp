@@ -10,13 +10,16 @@ namespace popbox {
 
 namespace {
 
-// The reader's whole state: the handle is open on the program's own file,
-// positioned at the next record header, or INVALID_FILE.
+// The reader's whole state: when open, the handle is on the program's own
+// file, positioned at the next record header. Zero-initialised, so the
+// stream is closed from the very start, whatever the order of static
+// initialisation.
 struct PayloadStream {
   FileHandle handle;
+  bool open;
 };
 
-PayloadStream theStream = {INVALID_FILE};
+PayloadStream theStream;
 
 // One read call that must deliver exactly `size` bytes.
 bool ReadExactly(void* buffer, uint32_t size) {
@@ -32,6 +35,7 @@ bool OpenPayload() {
   if (GetOwnPath(path, sizeof path) == 0) return false;
   theStream.handle = OpenForReading(path);
   if (theStream.handle == INVALID_FILE) return false;
+  theStream.open = true;
   if (!SeekFromStart(theStream.handle, PAYLOAD_OFFSET)) {
     ClosePayload();
     return false;
@@ -40,15 +44,15 @@ bool OpenPayload() {
 }
 
 void ClosePayload() {
-  if (theStream.handle == INVALID_FILE) return;
+  if (!theStream.open) return;
   CloseFile(theStream.handle);
-  theStream.handle = INVALID_FILE;
+  theStream.open = false;
 }
 
 void ReleaseBlob(uint8_t* data) { free(data); }
 
 bool ReadNextBlob(char* name, uint8_t** data, uint32_t* unpackedSize, uint32_t* type) {
-  if (theStream.handle == INVALID_FILE) return false;
+  if (!theStream.open) return false;
 
   uint8_t raw[BLOB_HEADER_SIZE];
   if (!ReadExactly(raw, sizeof raw)) return false;

@@ -45,6 +45,10 @@ void ScriptDocument::Reserve(int32_t extra) {
   char* block = static_cast<char*>(malloc(static_cast<size_t>(newCapacity)));
   if (!block) EndOnOutOfMemory();
   if (length) memcpy(block, buffer, static_cast<size_t>(length));
+  // Key queries scan from the cursor to a zero byte: a selected section
+  // must keep its terminator when the block moves. The block always has
+  // room for it, since it grows by RESERVE_SLACK beyond what is asked.
+  block[length] = 0;
   if (cursor) cursor = block + (cursor - buffer);
   free(buffer);
   buffer = block;

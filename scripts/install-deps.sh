@@ -10,6 +10,8 @@ packages=(
   wine wine64 wine32:i386 xvfb imagemagick icoutils
   osslsigncode
   gcc-multilib qemu-user-static
+  libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes of clang, for fuzz/
+  liblz4-dev zlib1g-dev liblzma-dev  # reference codecs for bench/ only
 )
 
 missing=()

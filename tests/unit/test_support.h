@@ -1,9 +1,9 @@
 // Helpers shared by the unit tests: a temporary folder that removes what the
-// tests put in it, whole-file reads and writes, and a builder of payload
-// files (a zero stub image followed by records).
+// tests put in it, whole-file reads and writes, payload files (a zero stub
+// image followed by records) read as the program's own file, and a script
+// document with string-returning queries.
 #pragma once
 
-#include <stdint.h>
 #include <stdio.h>
 
 #include <string>
@@ -16,11 +16,14 @@
 #include <unistd.h>
 #endif
 
+#include "app/os_api.h"
 #include "payload/payload_format.h"
+#include "script/script_document.h"
 
 namespace popbox_test {
 
 using Bytes = std::vector<uint8_t>;
+inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // A fresh folder under the system's temp folder. Every path handed out by
 // Path() is deleted (if it exists) when the folder goes, then the folder.
@@ -49,16 +52,9 @@ class TempFolder {
     rmdir(folder_.c_str());
 #endif
   }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
   const std::string& Folder() const { return folder_; }
   std::string Path(const std::string& name) {
-#ifdef _WIN32
-    paths_.push_back(folder_ + "\\" + name);
-#else
     paths_.push_back(folder_ + "/" + name);
-#endif
     return paths_.back();
   }
 
@@ -69,9 +65,8 @@ class TempFolder {
 
 inline bool WriteBytes(const std::string& path, const Bytes& bytes) {
   FILE* f = fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return fclose(f) == 0 && ok;
+  bool ok = f && fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return f && fclose(f) == 0 && ok;
 }
 
 // The file's bytes; `exists` tells a missing file from an empty one.
@@ -79,49 +74,81 @@ inline Bytes ReadBytes(const std::string& path, bool* exists = nullptr) {
   Bytes bytes;
   FILE* f = fopen(path.c_str(), "rb");
   if (exists) *exists = f != nullptr;
-  if (!f) return bytes;
-  for (int c; (c = fgetc(f)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
-  fclose(f);
+  for (int c; f && (c = fgetc(f)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
+  if (f) fclose(f);
   return bytes;
 }
 
-inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-// A payload file image. The header bytes are written here by hand, not
-// with BlobHeader, so that a layout fault in the shared header shows.
+// A payload file image. Header bytes are put here by hand, not with
+// BlobHeader, so that a layout fault in the shared header shows.
 struct PayloadImage {
   Bytes bytes = Bytes(popbox::PAYLOAD_OFFSET, 0);
 
-  void Put(uint32_t value, int width) {
-    for (int i = 0; i < width; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-  }
   PayloadImage& Header(uint32_t nameLength, uint32_t unpackedSize, uint32_t packedSize,
-                       uint32_t type, uint16_t magic = popbox::BLOB_MAGIC) {
-    Put(magic, 2);
-    Put(nameLength, 2);
-    Put(unpackedSize, 4);
-    Put(packedSize, 4);
-    Put(type, 1);
+                       uint32_t type, uint32_t magic = popbox::BLOB_MAGIC) {
+    const uint32_t fields[][2] = {
+        {magic, 2}, {nameLength, 2}, {unpackedSize, 4}, {packedSize, 4}, {type, 1}};
+    for (auto& f : fields)
+      for (uint32_t i = 0; i < f[1]; ++i) bytes.push_back(static_cast<uint8_t>(f[0] >> (8 * i)));
     return *this;
   }
   PayloadImage& Raw(const Bytes& more) {
     bytes.insert(bytes.end(), more.begin(), more.end());
     return *this;
   }
-  // A record whose stored bytes are `stored`; stored as they are unless
-  // `unpackedSize` says otherwise.
+  // Stored as they are unless `unpackedSize` says otherwise.
   PayloadImage& Record(uint32_t type, const std::string& name, const Bytes& stored,
                        int64_t unpackedSize = -1) {
-    uint32_t unpacked = unpackedSize < 0 ? static_cast<uint32_t>(stored.size())
-                                         : static_cast<uint32_t>(unpackedSize);
-    Header(static_cast<uint32_t>(name.size()), unpacked, static_cast<uint32_t>(stored.size()),
-           type);
+    uint32_t size = static_cast<uint32_t>(stored.size());
+    Header(static_cast<uint32_t>(name.size()),
+           unpackedSize < 0 ? size : static_cast<uint32_t>(unpackedSize), size, type);
     return Raw(ToBytes(name)).Raw(stored);
   }
   PayloadImage& File(const std::string& name, const std::string& text) {
     return Record(popbox::BLOB_FILE, name, ToBytes(text));
   }
   PayloadImage& End() { return Header(0, 0, 0, popbox::BLOB_END); }
+};
+
+// Makes payload images (or any bytes) the program's own file.
+class OwnFile {
+ public:
+  ~OwnFile() { popbox::OverrideOwnPath(nullptr); }
+  void Use(const Bytes& bytes) {
+    path_ = temp_.Path("setup-" + std::to_string(count_++) + ".exe");
+    WriteBytes(path_, bytes);
+    popbox::OverrideOwnPath(path_.c_str());  // keeps the pointer
+  }
+  void UseMissing() {
+    path_ = temp_.Folder() + "/missing.exe";
+    popbox::OverrideOwnPath(path_.c_str());
+  }
+
+ private:
+  TempFolder temp_;
+  std::string path_;
+  int count_ = 0;
+};
+
+struct Doc : popbox::ScriptDocument {
+  Doc() = default;
+  explicit Doc(const std::string& text) { Load(text); }
+  void Load(const std::string& text) {
+    LoadFromText(text.data(), static_cast<int32_t>(text.size()));
+  }
+  std::string Str() const { return Length() ? std::string(Text(), Length()) : ""; }
+  // GetString into `size` bytes; "<false>" for a missing key, whose buffer
+  // must have been emptied.
+  std::string Get(const char* key, int32_t size = 260) const {
+    std::string buffer(size, '#');
+    if (GetString(key, &buffer[0], size)) return buffer.c_str();
+    return buffer[0] == 0 ? "<false>" : "<false, buffer not emptied>";
+  }
+  std::string Section(const char* name, int32_t size = 2048) {
+    std::string buffer(size, '#');
+    GetSectionText(name, &buffer[0], size);
+    return buffer.c_str();
+  }
 };
 
 }  // namespace popbox_test

@@ -1,0 +1,60 @@
+#include "packer/payload_writer.h"
+
+#include <string.h>
+
+#include <stdexcept>
+
+#include "packer/host_file.h"
+#include "payload/payload_format.h"
+#include "payload/unpack.h"
+
+namespace popbox {
+
+RecordContents ChooseContents(const uint8_t* data, size_t size, Encoder encoder) {
+  std::vector<uint8_t> packed = encoder(data, size);
+  if (packed.size() >= size) return {false, {}};
+
+  std::vector<uint8_t> check(size);
+  uint32_t got = UnpackBlob(packed.data(), static_cast<uint32_t>(packed.size()), check.data(),
+                            static_cast<uint32_t>(size));
+  if (got != size || memcmp(check.data(), data, size) != 0) {
+    throw std::logic_error("the encoder produced a stream that does not decode to its input");
+  }
+  return {true, std::move(packed)};
+}
+
+void PayloadWriter::WriteHeader(uint32_t type, const std::string& name, uint32_t unpackedSize,
+                                uint32_t packedSize) {
+  if (name.size() > MAX_NAME_LENGTH) throw std::logic_error("record name too long: " + name);
+  BlobHeader header;
+  header.magic = BLOB_MAGIC;
+  header.nameLength = static_cast<uint16_t>(name.size());
+  header.unpackedSize = unpackedSize;
+  header.packedSize = packedSize;
+  header.type = static_cast<uint8_t>(type);
+  uint8_t raw[BLOB_HEADER_SIZE];
+  header.Serialize(raw);
+  out_.Write(raw, sizeof raw);
+  out_.Write(name.data(), name.size());
+}
+
+void PayloadWriter::AddFolder(const std::string& name) {
+  WriteHeader(BLOB_FOLDER, name, 0, 0);
+  ++totals_.folders;
+}
+
+void PayloadWriter::AddFile(const std::string& name, const std::vector<uint8_t>& data) {
+  if (data.size() >= 0xFFFFFFFFu) throw std::logic_error("file too large for a record: " + name);
+  uint32_t size = static_cast<uint32_t>(data.size());
+  RecordContents contents = ChooseContents(data.data(), data.size(), encoder_);
+  const std::vector<uint8_t>& stored = contents.compressed ? contents.packed : data;
+  WriteHeader(BLOB_FILE, name, size, static_cast<uint32_t>(stored.size()));
+  out_.Write(stored.data(), stored.size());
+  ++totals_.files;
+  totals_.unpackedBytes += size;
+  totals_.storedBytes += stored.size();
+}
+
+void PayloadWriter::Finish() { WriteHeader(BLOB_END, "", 0, 0); }
+
+}  // namespace popbox
