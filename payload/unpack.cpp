@@ -6,10 +6,34 @@
 
 namespace popbox {
 
-// One forward pass. Literal spans up to the next escape byte, runs and
-// back-references that do not overlap their own output move as blocks; an
-// overlapping back-reference is copied byte by byte in forward order, which
-// is what makes it repeat its last `distance` bytes as a pattern.
+namespace {
+
+// Finds the first escape byte among the 8 bytes of `word` (in memory order)
+// and returns its index, or 8 when there is none. Works a word at a time:
+// a byte equal to the escape becomes zero after the xor, and the classic
+// zero-byte test marks it; the lowest mark is always exact.
+inline unsigned FirstEscapeIn(uint64_t word) {
+  const uint64_t ones = 0x0101010101010101ull;
+  const uint64_t highs = 0x8080808080808080ull;
+  uint64_t x = word ^ (ones * ESCAPE_BYTE);
+  uint64_t marks = (x - ones) & ~x & highs;
+  if (!marks) return 8;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return static_cast<unsigned>(__builtin_ctzll(marks)) >> 3;
+#else
+  return static_cast<unsigned>(__builtin_clzll(marks)) >> 3;
+#endif
+}
+
+}  // namespace
+
+// One forward pass. Every token is checked against both buffers before it
+// touches them. Where there is room to spare, literals move eight bytes at
+// a time and back-references that do not overlap within eight bytes move in
+// 8-byte pieces, writing a little past the token (inside the capacity; the
+// next token overwrites it). An overlapping back-reference is copied byte by
+// byte in forward order, which is what makes it repeat its last `distance`
+// bytes as a pattern.
 uint32_t UnpackBlob(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
                     uint32_t capacity) {
   const uint8_t* in = source;
@@ -19,14 +43,20 @@ uint32_t UnpackBlob(const uint8_t* source, uint32_t sourceLength, uint8_t* desti
 
   while (in < inEnd) {
     if (*in != ESCAPE_BYTE) {
-      // Literal span: everything up to the next escape byte or the end.
-      const void* escape = memchr(in, ESCAPE_BYTE, static_cast<size_t>(inEnd - in));
-      const uint8_t* spanEnd = escape ? static_cast<const uint8_t*>(escape) : inEnd;
-      size_t span = static_cast<size_t>(spanEnd - in);
-      if (span > static_cast<size_t>(outEnd - out)) return UNPACK_FAILED;
-      memcpy(out, in, span);
-      out += span;
-      in = spanEnd;
+      // Literal span, up to the next escape byte or the end of the input.
+      while (inEnd - in >= 8 && outEnd - out >= 8) {
+        uint64_t word;
+        memcpy(&word, in, 8);
+        memcpy(out, &word, 8);
+        unsigned n = FirstEscapeIn(word);
+        in += n;
+        out += n;
+        if (n < 8) break;
+      }
+      while (in < inEnd && *in != ESCAPE_BYTE) {
+        if (out == outEnd) return UNPACK_FAILED;
+        *out++ = *in++;
+      }
       continue;
     }
 
@@ -57,7 +87,13 @@ uint32_t UnpackBlob(const uint8_t* source, uint32_t sourceLength, uint8_t* desti
     if (distance == 0 || distance > static_cast<size_t>(out - destination)) return UNPACK_FAILED;
     if (n > static_cast<size_t>(outEnd - out)) return UNPACK_FAILED;
     const uint8_t* from = out - distance;
-    if (distance >= n) {
+    if (distance >= 8 && outEnd - out >= 24) {
+      // Each 8-byte piece reads only bytes that are final before it is
+      // written, since the source lies at least 8 bytes back.
+      memcpy(out, from, 8);
+      memcpy(out + 8, from + 8, 8);
+      if (n > 16) memcpy(out + 16, from + 16, 8);
+    } else if (distance >= n) {
       memcpy(out, from, n);
     } else {
       for (uint32_t i = 0; i < n; ++i) out[i] = from[i];
