@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/reference_decoder.h"
+#include "fuzz/fuzz_support.h"
 #include "install/install_paths.h"
 #include "packer/app_folder.h"
 #include "payload/payload_format.h"

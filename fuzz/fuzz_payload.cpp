@@ -29,7 +29,7 @@
 
 #include "app/error_slot.h"
 #include "app/os_api.h"
-#include "fuzz/reference_decoder.h"
+#include "fuzz/fuzz_support.h"
 #include "payload/payload_format.h"
 #include "payload/payload_stream.h"
 #include "script/script_document.h"

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/error_slot.h"
-#include "fuzz/reference_decoder.h"
+#include "fuzz/fuzz_support.h"
 #include "payload/payload_format.h"
 #include "script/folder_macros.h"
 #include "script/registry.h"
@@ -28,51 +28,20 @@ namespace {
 
 // Names and values the operations pick from; the last choice is a piece of
 // the input text itself.
+// clang-format off
 const char* const NAMES[] = {
-    "Vendor",
-    "Install",
-    "install",
-    "Installed Message",
-    "PRIVATE",
-    "Name",
-    "URL",
-    "Title",
-    "title",
-    "Link",
-    "LinkTarget",
-    "DefaultAppDir",
-    "StartProgramsLink",
-    "DesktopLink",
-    "DesktopLinkSelected",
-    "StartProgramsLinkSelected",
-    "AppDirCaption",
-    "",
-    "[",
-    "Install]",
-    "a b",
-    "=",
-    "\r\n",
-    "K\nX",
-};
+    "Vendor", "Install", "install", "Installed Message", "PRIVATE", "Name", "URL", "Title",
+    "title", "Link", "LinkTarget", "DefaultAppDir", "StartProgramsLink", "DesktopLink",
+    "DesktopLinkSelected", "StartProgramsLinkSelected", "AppDirCaption", "", "[", "Install]",
+    "a b", "=", "\r\n", "K\nX"};
 constexpr int NAME_COUNT = sizeof NAMES / sizeof NAMES[0];
 
 const std::string LONG_VALUE(300, 'v');
 const char* const VALUES[] = {
-    "",
-    "Store",
-    "  spaced  ",
-    "http://example.com/shop",
-    "a\r\nb",
-    "[Install]\r\nTitle=x",
-    "<Desktop>\\x.lnk",
-    "<Program Files>\\App",
-    "<Programs Menu><My Documents>",
-    "<nope>",
-    "<>",
-    "<<Desktop>",
-    "<Desktop",
-    LONG_VALUE.c_str(),
-};
+    "", "Store", "  spaced  ", "http://example.com/shop", "a\r\nb", "[Install]\r\nTitle=x",
+    "<Desktop>\\x.lnk", "<Program Files>\\App", "<Programs Menu><My Documents>", "<nope>", "<>",
+    "<<Desktop>", "<Desktop", LONG_VALUE.c_str()};
+// clang-format on
 constexpr int VALUE_COUNT = sizeof VALUES / sizeof VALUES[0];
 
 const char* const MACRO_NAMES[] = {"Program Files", "Desktop", "Programs Menu", "My Documents"};

@@ -10,7 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "fuzz/reference_decoder.h"
+#include "fuzz/fuzz_support.h"
 #include "payload/unpack.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -300,8 +301,31 @@ TEST_F(CorruptionSweep, EveryByteChangedThreeWays) {
   }
   Summary("changed bytes", cases, start);
   EXPECT_EQ(filesBefore, OpenFileCount());
-  // The climbing name is among the damaged copies, and it was refused.
-  EXPECT_GT(outcomes_["Bad BLOB Name: "], 0);
+}
+
+// The one change that turns a name into a climb out of the install folder:
+// ".\xAE\f.txt" becomes "..\f.txt". It is refused before anything is
+// written, and the files of the records before it stay.
+TEST_F(CorruptionSweep, NameThatClimbsOutIsRefused) {
+  const std::string text = ".\xAE\\f.txt";
+  const Bytes name(text.begin(), text.end());
+  auto at = std::search(payload_.begin(), payload_.end(), name.begin(), name.end());
+  ASSERT_NE(payload_.end(), at);
+  Bytes damaged = payload_;
+  damaged[static_cast<size_t>(at - payload_.begin()) + 1] ^= 0x80;
+  ASSERT_TRUE(file_.Write(damaged.data(), damaged.size()));
+
+  std::string parent = MakeTempFolder("sweep-climb");
+  std::string target = parent + "/target";
+  ASSERT_EQ(0, mkdir(target.c_str(), 0755));
+  popbox::ClearError();
+  EXPECT_FALSE(popbox::ExtractPayload(target.c_str(), "", ""));
+  EXPECT_STREQ("Bad BLOB Name: ..\\f.txt", popbox::ErrorMessage());
+  EXPECT_STREQ("Bug", popbox::ErrorCaption());
+  EXPECT_TRUE(fs::is_regular_file(target + "/Docs/readme.txt"));
+  EXPECT_FALSE(fs::exists(parent + "/f.txt"));
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(parent), fs::directory_iterator()));
+  fs::remove_all(parent);
 }
 
 TEST_F(CorruptionSweep, EveryTruncation) {

@@ -1,9 +1,12 @@
-// The compression format written out as plainly as possible, one byte at a
-// time, for the fuzz targets to compare the real decoder against.
+// Shared by the fuzz targets: a check that holds in every build type, and
+// the compression format written out as plainly as possible, one byte at a
+// time, to compare the real decoder against.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
 
 #include <vector>
 
