@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "payload/payload_format.h"
+#include "script/text.h"
 
 namespace popbox {
 
@@ -33,6 +34,24 @@ void ParentFolderOf(char* path) {
 
 static bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+// Windows opens a device, not a file, for an element whose name before the
+// first dot (blanks before the dot aside) is CON, PRN, AUX, NUL, COM1-9 or
+// LPT1-9, in any case: "COM1" or "con.txt" would write to a port or the
+// console.
+static bool IsDeviceName(const char* element, size_t n) {
+  size_t base = 0;
+  while (base < n && element[base] != '.') ++base;
+  while (base > 0 && element[base - 1] == ' ') --base;
+  static const char* const devices[] = {"CON", "PRN", "AUX", "NUL"};
+  if (base == 3) {
+    for (const char* device : devices) {
+      if (EqualNoCase(element, device, 3)) return true;
+    }
+  }
+  return base == 4 && (EqualNoCase(element, "COM", 3) || EqualNoCase(element, "LPT", 3)) &&
+         element[3] >= '1' && element[3] <= '9';
+}
+
 bool IsSafeRecordName(const char* name) {
   if (!*name || IsSeparator(*name) || strchr(name, ':')) return false;
   const char* element = name;
@@ -43,6 +62,7 @@ bool IsSafeRecordName(const char* name) {
     if (n == 0) return false;
     if (n == 1 && element[0] == '.') return false;
     if (n == 2 && element[0] == '.' && element[1] == '.') return false;
+    if (IsDeviceName(element, n)) return false;
     if (!*end) return true;
     element = end + 1;
   }

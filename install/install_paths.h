@@ -15,9 +15,9 @@ bool ComposePath(char* target, const char* folder, const char* name);
 void ParentFolderOf(char* path);
 
 // True when a payload record name stays inside the install folder: not
-// empty, no leading separator, no colon (drives, streams), and no empty,
-// "." or ".." element. Windows also takes '/' as a separator, so both
-// count.
+// empty, no leading separator, no colon (drives, streams), no empty, "."
+// or ".." element, and no element that Windows takes for a device (CON,
+// NUL, COM1, ...). Windows also takes '/' as a separator, so both count.
 bool IsSafeRecordName(const char* name);
 
 }  // namespace popbox
