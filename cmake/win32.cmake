@@ -43,5 +43,7 @@ add_library(popbox_core_win32 STATIC ${POPBOX_CORE_SOURCES} app/os_api_win32.cpp
             script/registry_win32.cpp)
 target_compile_definitions(popbox_core_win32 PUBLIC POPBOX_OWN_PATH_OVERRIDE)
 
+add_subdirectory(packer)
 add_subdirectory(tests)
 add_subdirectory(examples)
+add_subdirectory(${CMAKE_SOURCE_DIR}/bench/wine ${CMAKE_BINARY_DIR}/bench-wine)

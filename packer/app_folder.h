@@ -3,47 +3,57 @@
 #pragma once
 
 #include <stdint.h>
-#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
+#include "packer/host_file.h"
+
 namespace popbox {
+
+class Diagnostics;
+struct CodePage;
 
 // The file every application folder must hold at its top, packed first.
 extern const char SETUP_SCRIPT_NAME[];  // "Setup.ini"
 
 struct AppEntry {
-  std::string recordName;  // relative, backslash-separated, as stored
-  std::string hostPath;    // where the packer reads it
+  std::string recordName;  // relative, backslash-separated, in the code page
+  std::string hostPath;    // where the packer reads it (UTF-8 on POSIX)
   uint32_t type;           // BLOB_FOLDER or BLOB_FILE
+  uint64_t size;           // file size when listed; 0 for folders
 };
 
-// A file's identity, to leave one file (the output itself) out of a pack.
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  bool valid = false;
-};
-
-// Lists the application folder `root`: first its Setup.ini, then every
-// folder and file below it, depth first, the entries of each folder sorted
-// by their name bytes, so that a folder comes before everything inside it
-// and the order never depends on the file system. Symbolic links are
-// followed. `skip` names a file to leave out (it may be invalid).
+// Lists the application folder `root`: first its Setup.ini (found without
+// regard to case, as the setup finds it), then every folder and file below
+// it, depth first, the entries of each folder sorted by the bytes of their
+// record names, so that a folder comes before everything inside it and the
+// order depends neither on the file system nor on the host's locale.
 //
-// Throws PackerError, naming the offending path, for a missing Setup.ini,
-// a name that cannot become a record name (see CheckNameElement), a record
-// name over MAX_NAME_LENGTH bytes, two names in one folder that differ only
-// in letter case, an entry that is neither a regular file nor a folder, a
-// folder that cannot be read, and a symbolic link that loops.
-std::vector<AppEntry> ListAppFolder(const std::string& root, const FileIdentity& skip);
+// Every problem goes into `diagnostics` as an error, and the walk goes on
+// past it so that one run names them all: a missing Setup.ini, a name that
+// Windows cannot create or the code page cannot hold, two names that
+// Windows would take for one, a record name over 259 bytes, a file too
+// large for a record, a symbolic link that leads out of `root` or nowhere,
+// a link loop, an entry that is neither file nor folder, and a folder that
+// cannot be read. The entries then leave out what was refused.
+//
+// `skip` names a file to leave out (the output, when it lies inside).
+std::vector<AppEntry> ListAppFolder(const std::string& root, const CodePage& page,
+                                    const FileIdentity& skip, Diagnostics* diagnostics);
 
-// Why one element of a host path cannot be part of a record name, or empty
-// when it can: a backslash (it would split the element), bytes that
-// Windows refuses in file names (control bytes and < > : " / | ? *), a
-// trailing dot or space (Windows drops them), and the device names CON,
-// PRN, AUX, NUL, COM1-9 and LPT1-9, with or without an extension.
+// Why one element of a record name (code-page bytes) cannot be part of a
+// Windows path, or empty when it can: a backslash (it would split the
+// element), control bytes and < > : " / | ? *, a trailing dot or space
+// (Windows drops them), and the device names CON, PRN, AUX, NUL, COM1-9 and
+// LPT1-9, with or without an extension.
 std::string CheckNameElement(const std::string& element);
+
+// A-Z folded to a-z, the comparison the setup makes for record names.
+std::string AsciiLower(std::string text);
+
+// The largest file a record can carry: the reader refuses an unpacked size
+// of 0xFFFFFFFF, whose plus-one overflows.
+constexpr uint64_t MAX_FILE_SIZE = 0xFFFFFFFEu;
 
 }  // namespace popbox

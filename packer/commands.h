@@ -1,5 +1,7 @@
 // The packer's commands. Each one throws PackerError (packer_error.h) for
 // input it cannot use; main.cpp turns that into a message and exit code.
+// Commands that judge a package print their findings as diagnostics
+// (diagnostics.h) and return false when one of them is an error.
 #pragma once
 
 #include <ostream>
@@ -7,20 +9,45 @@
 
 namespace popbox {
 
+struct CodePage;
+
 struct PackOptions {
   std::string appFolder;
   std::string output;
-  std::string stub;  // empty: DefaultStubPath()
+  std::string stub;      // empty: FindDefaultStub()
+  bool store = false;    // every file stored uncompressed
+  bool quiet = false;    // no warnings, progress or summary
+  unsigned jobs = 1;     // files compressed at the same time
+  const CodePage* page;  // record names are written in it
 };
 
-// popbox pack: the stub image, then the application folder as records.
-// The output appears complete or not at all. Prints one summary line.
-void PackCommand(const PackOptions& options, std::ostream& report);
+// popbox pack: check first; then the stub image and the application folder
+// as records. The output appears complete or not at all, and its bytes
+// depend only on the folder's contents, the stub and the code page.
+// `report` gets the summary, `diagnostics` the findings and the progress.
+bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream& diagnostics);
 
-// popbox list: one line per record, read with the stub's own reader.
-void ListCommand(const std::string& setupPath, std::ostream& out);
+// popbox check: what `pack` would refuse (errors) or warn about.
+bool CheckCommand(const std::string& appFolder, const CodePage& page, bool quiet,
+                  std::ostream& report, std::ostream& diagnostics);
 
-// popbox-stub.exe in the folder of the running popbox binary.
-std::string DefaultStubPath();
+// popbox list: one line per record, read with the stub's own reader, and
+// the totals.
+void ListCommand(const std::string& setupPath, const CodePage& page, std::ostream& out);
+
+// popbox verify: every record decoded and the layout checked; prints the
+// first problem, or a line saying the setup is sound.
+bool VerifyCommand(const std::string& setupPath, const CodePage& page, std::ostream& report,
+                   std::ostream& diagnostics);
+
+// popbox extract: the payload written into `folder` by the stub's own
+// extraction, names converted back from the code page.
+void ExtractCommand(const std::string& setupPath, const std::string& folder, const CodePage& page,
+                    std::ostream& report);
+
+// The stub pack uses without --stub: popbox-stub.exe beside the popbox
+// binary, else ../share/popbox/popbox-stub.exe from its folder (the
+// installed layout). Returns the first that exists, or the first path.
+std::string FindDefaultStub();
 
 }  // namespace popbox

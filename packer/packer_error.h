@@ -1,6 +1,6 @@
 // How the packer's commands fail: one exception type whose message is the
-// whole one-line report, normally "FILE: what is wrong with it". main.cpp
-// prints it after "popbox: " and exits with EXIT_BAD_INPUT.
+// whole one-line report, "FILE: error: what is wrong with it", the form
+// compilers use. main.cpp prints it and exits with EXIT_BAD_INPUT.
 #pragma once
 
 #include <stdexcept>
@@ -16,7 +16,10 @@ class PackerError : public std::runtime_error {
   explicit PackerError(const std::string& message) : std::runtime_error(message) {}
 };
 
-// "PATH: what" plus ", reason" from errno when it is not 0.
+// "PATH: error: what" plus " (reason)" from errno when it is not 0.
 std::string DescribeFailure(const std::string& path, const std::string& what, int errorNumber);
+
+// strerror as a string.
+std::string ErrnoText(int errorNumber);
 
 }  // namespace popbox

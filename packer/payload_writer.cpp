@@ -43,10 +43,10 @@ void PayloadWriter::AddFolder(const std::string& name) {
   ++totals_.folders;
 }
 
-void PayloadWriter::AddFile(const std::string& name, const std::vector<uint8_t>& data) {
+void PayloadWriter::AddFile(const std::string& name, const std::vector<uint8_t>& data,
+                            const RecordContents& contents) {
   if (data.size() >= 0xFFFFFFFFu) throw std::logic_error("file too large for a record: " + name);
   uint32_t size = static_cast<uint32_t>(data.size());
-  RecordContents contents = ChooseContents(data.data(), data.size(), encoder_);
   const std::vector<uint8_t>& stored = contents.compressed ? contents.packed : data;
   WriteHeader(BLOB_FILE, name, size, static_cast<uint32_t>(stored.size()));
   out_.Write(stored.data(), stored.size());

@@ -35,12 +35,13 @@ struct PayloadTotals {
 // Appends records to `out`, which already holds the stub image.
 class PayloadWriter {
  public:
-  explicit PayloadWriter(StagedFile& out, Encoder encoder) : out_(out), encoder_(encoder) {}
+  explicit PayloadWriter(StagedFile& out) : out_(out) {}
 
   void AddFolder(const std::string& name);
-  // Compressed or stored by ChooseContents. data.size() must stay below
-  // 0xFFFFFFFF, the largest size the reader accepts plus one.
-  void AddFile(const std::string& name, const std::vector<uint8_t>& data);
+  // `contents` as ChooseContents gave it for `data`, whose size must stay
+  // below 0xFFFFFFFF, the largest size the reader accepts plus one.
+  void AddFile(const std::string& name, const std::vector<uint8_t>& data,
+               const RecordContents& contents);
   // The end record: 13 bytes, all zero but the magic.
   void Finish();
 
@@ -51,7 +52,6 @@ class PayloadWriter {
                    uint32_t packedSize);
 
   StagedFile& out_;
-  Encoder encoder_;
   PayloadTotals totals_;
 };
 

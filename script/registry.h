@@ -15,9 +15,10 @@ enum class RegistryRoot : uint8_t { LocalMachine, CurrentUser };
 bool ReadRegistryString(RegistryRoot root, const char* keyPath, const char* valueName, char* buffer,
                         uint32_t size);
 
-#ifndef _WIN32
-// Host only: the fake registry. SetFakeRegistryString stores a REG_SZ
-// value; a null text removes it. ClearFakeRegistry empties the table.
+#if !defined(_WIN32) || defined(POPBOX_FAKE_REGISTRY)
+// Host tools and the Windows build of the packer: the fake registry.
+// SetFakeRegistryString stores a REG_SZ value; a null text removes it.
+// ClearFakeRegistry empties the table.
 void SetFakeRegistryString(RegistryRoot root, const char* keyPath, const char* valueName,
                            const char* text);
 void ClearFakeRegistry();

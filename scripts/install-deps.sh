@@ -8,7 +8,9 @@ packages=(
   googletest
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386 xvfb imagemagick icoutils
+  fonts-wine  # Wine's own fonts (MS Sans Serif, Marlett caption buttons) for scripts/screenshots.sh
   osslsigncode
+  nsis  # makensis, for the install-time comparison in bench/install/
   gcc-multilib qemu-user-static
   libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes of clang, for fuzz/
   liblz4-dev zlib1g-dev liblzma-dev  # reference codecs for bench/ only

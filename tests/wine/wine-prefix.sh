@@ -102,6 +102,8 @@ popbox_make_template() {
 }
 
 popbox_fresh_prefix() {
+  # Never act on a prefix the caller had: popbox_end_prefix removes WINEPREFIX.
+  unset WINEPREFIX
   popbox_wine_env
   local template
   template="$(popbox_make_template)" || return 1

@@ -47,9 +47,10 @@
 //                             the driver got here
 //   wait-file PATH            waits until PATH exists (the script's answer);
 //                             fails on the timeout, as windows waits do
-//   save-rect PATH            writes the current window's rectangle
-//                             (GetWindowRect) to PATH as WIDTHxHEIGHT+X+Y, the
-//                             geometry that ImageMagick crops with
+//   save-rect PATH            has the current window painted, then writes its
+//                             rectangle (GetWindowRect) to PATH as
+//                             WIDTHxHEIGHT+X+Y, the geometry that ImageMagick
+//                             crops with
 //
 // Process steps:
 //   expect-exit CODE          the program exits with CODE
@@ -273,8 +274,11 @@ void PollWindows() {
   std::vector<HWND> now;
   EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&now));
   for (HWND hwnd : now) {
+    // A known window stays known while it is being destroyed (listed by
+    // the enumeration, gone now): it is not a new one. Handles carry a
+    // generation count, so a new window does not soon get an old value.
     bool known = false;
-    for (const SeenWindow& w : seen) known = known || (w.hwnd == hwnd && IsWindow(hwnd));
+    for (const SeenWindow& w : seen) known = known || w.hwnd == hwnd;
     if (known) continue;
     SeenWindow w;
     w.hwnd = hwnd;
@@ -623,6 +627,10 @@ bool RunStep(const Step& current) {
   } else if (step == "save-rect") {
     HWND window = Current(name);
     if (!window) return false;
+    // Paint it now, so that a picture taken next shows it whole.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
     RECT r;
     if (!GetWindowRect(window, &r)) return Fail("%s: GetWindowRect failed", name), false;
     char geometry[64];

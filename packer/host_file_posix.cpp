@@ -1,11 +1,14 @@
-#include "packer/host_file.h"
-
+// The packer's file system layer on POSIX systems.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "packer/host_file.h"
 #include "packer/packer_error.h"
 
 namespace popbox {
@@ -28,6 +31,72 @@ std::string FolderOf(const std::string& path) {
 }
 
 }  // namespace
+
+HostStat StatHost(const std::string& path, bool followLinks) {
+  HostStat result;
+  struct stat st;
+  if ((followLinks ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0) {
+    result.error = errno;
+    return result;
+  }
+  if (S_ISREG(st.st_mode)) {
+    result.kind = HostKind::File;
+  } else if (S_ISDIR(st.st_mode)) {
+    result.kind = HostKind::Folder;
+  } else if (S_ISLNK(st.st_mode)) {
+    result.kind = HostKind::Link;
+  } else {
+    result.kind = HostKind::Other;
+  }
+  result.size = static_cast<uint64_t>(st.st_size);
+  result.id.device = static_cast<uint64_t>(st.st_dev);
+  result.id.inode = static_cast<uint64_t>(st.st_ino);
+  result.id.valid = true;
+  return result;
+}
+
+bool ListHostFolder(const std::string& path, std::vector<std::string>* names, int* error) {
+  names->clear();
+  DIR* dir = opendir(path.c_str());
+  if (!dir) {
+    *error = errno;
+    return false;
+  }
+  errno = 0;
+  while (struct dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+    errno = 0;
+  }
+  *error = errno;
+  closedir(dir);
+  return *error == 0;
+}
+
+std::string RealHostPath(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (!real) return "";
+  std::string result = real;
+  free(real);
+  return result;
+}
+
+std::string OwnFolder() {
+  char self[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "./";
+  std::string path(self, static_cast<size_t>(n));
+  return path.substr(0, path.find_last_of('/') + 1);
+}
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
+FILE* OpenHostFile(const std::string& path) { return fopen(path.c_str(), "rbe"); }
+
+// A short path to the very file opened, however long or odd `path` is.
+std::string ReaderPathFor(FILE* file, const std::string&) {
+  return "/proc/self/fd/" + std::to_string(fileno(file));
+}
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize) {
   FdCloser input{open(path.c_str(), O_RDONLY | O_CLOEXEC)};

@@ -1,0 +1,465 @@
+#include "packer/check.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <map>
+
+#include "app/error_slot.h"
+#include "install/install_checks.h"
+#include "install/install_paths.h"
+#include "packer/codepage.h"
+#include "packer/packer_error.h"
+#include "payload/payload_format.h"
+#include "script/folder_macros.h"
+#include "script/registry.h"
+#include "script/script_document.h"
+#include "script/text.h"
+
+namespace popbox {
+
+namespace {
+
+const char TYPICAL_USER[] = "C:\\Users\\A_user_name_20_chars";  // 20 characters
+const char TYPICAL_FOLDERS_NOTE[] =
+    "typical folders: C:\\Program Files (x86) and a user name of 20 characters";
+const char TYPICAL_INSTALL_NOTE[] =
+    "an install folder of 63 characters (C:\\Program Files (x86)\\ and 40 more)";
+
+// The keys the setup reads, by section.
+struct SectionKeys {
+  const char* section;
+  std::vector<std::string> keys;
+};
+const SectionKeys VENDOR_KEYS = {"Vendor", {"Name", "URL"}};
+const SectionKeys INSTALL_KEYS = {
+    "Install",
+    {"Title", "AppDirCaption", "DefaultAppDir", "StartProgramsLink", "StartProgramsLinkSelected",
+     "DesktopLink", "DesktopLinkSelected", "LinkTarget"}};
+
+bool HasHighBytes(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; });
+}
+const char* const REQUIRED_PATHS[] = {"DefaultAppDir", "StartProgramsLink", "DesktopLink",
+                                      "LinkTarget"};
+
+std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+
+bool SameNoCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && EqualNoCase(a.data(), b.data(), static_cast<uint32_t>(a.size()));
+}
+
+// Edit distance without regard to ASCII case, for "did you mean".
+size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t above = row[j];
+      bool same =
+          FoldCase(static_cast<uint8_t>(a[i - 1])) == FoldCase(static_cast<uint8_t>(b[j - 1]));
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The script checks over one document. Lines are found by counting the
+// line feeds before a position in the document's text.
+class ScriptCheck {
+ public:
+  ScriptCheck(const std::string& shown, const std::string& text,
+              const std::vector<PackageRecord>& records, const CodePage& page, Diagnostics& out)
+      : shown_(shown), text_(text), records_(records), page_(page), out_(out) {
+    doc_.LoadFromText(text.data(), static_cast<int32_t>(text.size()));
+  }
+
+  void Run() {
+    FillTypicalFolders();
+    Encoding();
+    Headers();
+    Install();
+    Vendor();
+    UnknownKeys(VENDOR_KEYS, INSTALL_KEYS);
+    UnknownKeys(INSTALL_KEYS, VENDOR_KEYS);
+    InstalledMessage();
+    LongNames();
+    ClearError();
+  }
+
+ private:
+  void Error(int line, const std::string& message) { out_.Error(shown_, line, message); }
+  void Warning(int line, const std::string& message) { out_.Warning(shown_, line, message); }
+
+  int LineAt(size_t offset) const {
+    return 1 + static_cast<int>(std::count(text_.begin(), text_.begin() + offset, '\n'));
+  }
+  int LineOf(const char* p) { return LineAt(static_cast<size_t>(p - doc_.TerminatedText())); }
+
+  // The header of a section as the setup finds it: null when absent.
+  const char* Header(const char* name) {
+    const char* p = doc_.FindSection(name);
+    return *p ? p : nullptr;
+  }
+
+  // Byte-order mark, UTF-8 text and zero bytes: the setup takes the bytes
+  // as they are, in the code page of the machine.
+  void Encoding() {
+    size_t start = 0;
+    if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+      Warning(1,
+              "starts with a UTF-8 byte order mark; the setup does not skip it, so the first "
+              "line is not read as a section header");
+      start = 3;
+    }
+    size_t zero = text_.find('\0');
+    if (zero != std::string::npos) {
+      Warning(LineAt(zero), "holds a zero byte; the setup reads nothing after it");
+    }
+    // The first line with UTF-8 text beyond ASCII; once is enough.
+    for (size_t line = start; line < text_.size();) {
+      size_t end = std::min(text_.find('\n', line), text_.size());
+      std::string content = text_.substr(line, end - line);
+      while (!content.empty() && content.back() == '\r') content.pop_back();
+      if (IsUtf8(content) && HasHighBytes(content)) {
+        Warning(LineAt(line), "holds UTF-8 text; the setup reads Setup.ini in code page " +
+                                  std::to_string(CodePageNumber(page_)) + " and would show " +
+                                  Quote(CodePageToUtf8(page_, content)) +
+                                  "; save Setup.ini in that code page");
+        break;
+      }
+      line = end + 1;
+    }
+  }
+
+  // Sections named twice, and sections behind [PRIVATE].
+  void Headers() {
+    std::map<std::string, int> first;  // section name in lower case -> line
+    int privateLine = 0;
+    for (size_t p = 0; p < text_.size(); p = std::min(text_.find('\n', p), text_.size()) + 1) {
+      if (text_[p] != '[') continue;
+      size_t close = text_.find(']', p);
+      if (close == std::string::npos || close > text_.find('\n', p)) continue;
+      std::string name = text_.substr(p + 1, close - p - 1);
+      std::string key = name;
+      for (char& c : key) c = static_cast<char>(FoldCase(static_cast<uint8_t>(c)));
+      int line = LineAt(p);
+      auto inserted = first.emplace(key, line);
+      if (!inserted.second) {
+        Warning(line, "a second [" + name + "] section; the setup reads only the first, on line " +
+                          std::to_string(inserted.first->second));
+      }
+      if (privateLine > 0) {
+        Warning(line, "[" + name + "] follows [PRIVATE] (line " + std::to_string(privateLine) +
+                          "); the installed copy of Setup.ini ends before [PRIVATE] and will "
+                          "not hold it");
+        privateLine = -1;  // once is enough
+      }
+      if (key == "private" && privateLine == 0) privateLine = line;
+    }
+  }
+
+  void Install() {
+    const char* header = Header("Install");
+    if (!header) {
+      Error(0,
+            "there is no [Install] section; the setup needs its keys DefaultAppDir, "
+            "StartProgramsLink, DesktopLink and LinkTarget (it would stop with \"INI Symbol "
+            "Undefined: DefaultAppDir\")");
+      return;
+    }
+    int headerLine = LineOf(header);
+    doc_.SelectSection("Install");
+    for (const char* key : REQUIRED_PATHS) Path(key, headerLine);
+    for (const char* key : {"Title", "AppDirCaption"}) {
+      char* value;
+      int32_t length;
+      if (!doc_.FindKey(key, &value, &length)) {
+        Warning(headerLine, std::string("[Install] has no ") + key +
+                                (strcmp(key, "Title") == 0
+                                     ? "; the setup dialog will have no caption"
+                                     : "; there will be no text above the install folder"));
+      }
+    }
+
+    auto found = expanded_.find("DefaultAppDir");
+    if (found != expanded_.end() && !IsAbsolutePath(found->second.c_str())) {
+      Warning(lines_["DefaultAppDir"],
+              "DefaultAppDir gives " + Quote(found->second) +
+                  ", which is not an absolute folder; the user would have to type one");
+    }
+    for (const char* key : {"StartProgramsLink", "DesktopLink"}) {
+      found = expanded_.find(key);
+      if (found == expanded_.end()) continue;
+      const std::string& path = found->second;
+      if (!IsAbsolutePath(path.c_str())) {
+        Warning(lines_[key], std::string(key) + " gives " + Quote(path) +
+                                 ", which is not an absolute path; the setup could not create "
+                                 "the shortcut there");
+      } else if (path.size() < 4 || !SameNoCase(path.substr(path.size() - 4), ".lnk")) {
+        Warning(lines_[key], std::string(key) +
+                                 " does not end in .lnk; Windows would not take the file for a "
+                                 "shortcut");
+      }
+    }
+    LinkTarget();
+  }
+
+  // One path key: present, within 259 characters, and expanding with the
+  // setup's own code. The expansion is kept for the later checks.
+  void Path(const char* key, int headerLine) {
+    char* value;
+    int32_t length;
+    if (!doc_.FindKey(key, &value, &length)) {
+      Error(headerLine, std::string("[Install] has no ") + key +
+                            "; the setup would stop with \"INI Symbol Undefined: " + key + "\"");
+      return;
+    }
+    int line = LineOf(value);
+    lines_[key] = line;
+    std::vector<char> raw(value, value + length);
+    raw.push_back(0);
+    TrimText(raw.data());
+    size_t trimmed = strlen(raw.data());
+    if (trimmed > MAX_NAME_LENGTH) {
+      Error(line, std::string(key) + " is " + std::to_string(trimmed) +
+                      " characters long; the setup reads only the first " +
+                      std::to_string(MAX_NAME_LENGTH));
+      return;
+    }
+    char buffer[NAME_BUFFER_SIZE];
+    ClearError();
+    if (doc_.GetPath(key, buffer)) {
+      expanded_[key] = buffer;
+      return;
+    }
+    std::string message = ErrorMessage();
+    const std::string unknown = "Macro Unknown: ";
+    if (message.compare(0, unknown.size(), unknown) == 0) {
+      std::string name = message.substr(unknown.size());
+      const FolderMacro* near = nullptr;
+      for (const FolderMacro* row = FOLDER_MACROS; row->macroName; ++row) {
+        if (SameNoCase(row->macroName, name)) near = row;
+      }
+      if (near) {
+        Error(line, "the folder macro <" + name + "> is written in other case than <" +
+                        near->macroName +
+                        ">; macro names must match exactly (the setup would "
+                        "stop with " +
+                        Quote(message) + ")");
+      } else {
+        std::string known;
+        for (const FolderMacro* row = FOLDER_MACROS; row->macroName; ++row) {
+          if (row != FOLDER_MACROS) known += row[1].macroName ? ", " : " and ";
+          known += std::string("<") + row->macroName + ">";
+        }
+        Error(line, "the folder macro <" + name + "> is unknown; the setup knows " + known +
+                        " (it would stop with " + Quote(message) + ")");
+      }
+    } else if (message == "String Overflow") {
+      Warning(line, std::string(key) + " expands to more than 259 characters with " +
+                        TYPICAL_FOLDERS_NOTE + "; the setup would stop with \"String Overflow\"");
+    } else {
+      Error(line, std::string(key) + ": the setup would stop with " + Quote(message));
+    }
+  }
+
+  // The file the shortcuts and the closing question start: a file record.
+  void LinkTarget() {
+    auto found = expanded_.find("LinkTarget");
+    if (found == expanded_.end()) return;
+    int line = lines_["LinkTarget"];
+    std::string target = found->second;
+    std::replace(target.begin(), target.end(), '/', '\\');  // Windows takes both
+    if (target.empty()) {
+      Error(line, "LinkTarget is empty; it must name a file of the application folder");
+      return;
+    }
+    if (!IsSafeRecordName(target.c_str())) {
+      Error(line, "LinkTarget " + Quote(found->second) +
+                      " must be a path relative to the install folder, without \".\" or \"..\"");
+      return;
+    }
+    std::string key = CaseFoldKey(page_, target);
+    for (const PackageRecord& record : records_) {
+      if (CaseFoldKey(page_, record.name) != key) continue;
+      if (record.type != BLOB_FILE) {
+        Error(line, "LinkTarget " + Quote(found->second) + " is a folder; it must name a file");
+      }
+      return;
+    }
+    Error(line, "LinkTarget " + Quote(CodePageToUtf8(page_, found->second)) +
+                    " is not a file of the application folder");
+  }
+
+  void Vendor() {
+    const char* header = Header("Vendor");
+    if (!header) return;
+    doc_.SelectSection("Vendor");
+    char name[2];
+    char* value;
+    int32_t length;
+    // The store layout: Name present and empty, as the dialog tests it.
+    if (doc_.GetString("Name", name, sizeof name) && !name[0] &&
+        !doc_.FindKey("URL", &value, &length)) {
+      Warning(LineOf(header),
+              "the store layout (an empty Name) asks for the store's web address, but [Vendor] "
+              "has no URL key, so the installed Setup.ini will not carry it");
+    }
+  }
+
+  // Keys of a section that the setup never reads (likely typos), keys
+  // that it cannot see (indented), and keys given twice.
+  void UnknownKeys(const SectionKeys& known, const SectionKeys& other) {
+    const char* header = Header(known.section);
+    if (!header) return;
+    std::string section = std::string("[") + known.section + "]";
+    std::map<std::string, int> seen;
+    size_t p = static_cast<size_t>(header - doc_.TerminatedText());
+    for (p = text_.find('\n', p); p != std::string::npos && p + 1 < text_.size();
+         p = text_.find('\n', p + 1)) {
+      size_t start = p + 1;
+      if (text_[start] == '[') break;  // the end of the body, as the setup sees it
+      std::string line = text_.substr(start, text_.find('\n', start) - start);
+      size_t equals = line.find('=');
+      if (equals == std::string::npos || line[0] == ';' || line[0] == '#') continue;
+      bool indented = IsWhiteSpace(static_cast<uint8_t>(line[0]));
+      size_t keyStart = line.find_first_not_of(" \t");
+      if (keyStart >= equals) continue;
+      std::string key = line.substr(keyStart, equals - keyStart);
+      key = key.substr(0, std::min(key.find_first_of(" \t\r"), key.size()));
+      int number = LineAt(start);
+
+      const std::string* match = nullptr;
+      const std::string* nearest = nullptr;
+      size_t best = std::string::npos;
+      for (const std::string& k : known.keys) {
+        if (SameNoCase(key, k)) match = &k;
+        size_t d = Distance(key, k);
+        if (d < best) best = d, nearest = &k;
+      }
+      if (match && indented) {
+        Warning(number, "the key " + key +
+                            " is indented; the setup reads keys only at the start of a line");
+      } else if (match) {
+        auto inserted = seen.emplace(*match, number);
+        if (!inserted.second) {
+          Warning(number, "a second " + *match + " in " + section +
+                              "; the setup reads only the first, on line " +
+                              std::to_string(inserted.first->second));
+        }
+      } else {
+        std::string message = section + " " + key + " is never read by the setup";
+        bool elsewhere = std::any_of(other.keys.begin(), other.keys.end(),
+                                     [&](const std::string& k) { return SameNoCase(key, k); });
+        if (elsewhere) {
+          message += std::string("; it belongs in [") + other.section + "]";
+        } else if (best <= std::max<size_t>(2, nearest->size() / 3)) {
+          message += "; did you mean " + *nearest + "?";
+        }
+        Warning(number, message);
+      }
+    }
+  }
+
+  void InstalledMessage() {
+    const char* header = Header("Installed Message");
+    if (!header) return;
+    int line = LineOf(header);
+    std::vector<char> buffer(text_.size() + 1);
+    doc_.GetSectionText("Installed Message", buffer.data(), static_cast<int32_t>(buffer.size()));
+    size_t length = strlen(buffer.data());
+    if (length > 2047) {
+      Warning(line, "[Installed Message] is " + std::to_string(length) +
+                        " characters long; the setup shows only the first 2047");
+    }
+  }
+
+  // Each record lands at install folder + "\" + name, which must stay within
+  // 259 characters. Only the first record of a too-long branch is named.
+  void LongNames() {
+    size_t folder = TYPICAL_INSTALL_FOLDER_LENGTH;
+    std::string assumed = TYPICAL_INSTALL_NOTE;
+    auto found = expanded_.find("DefaultAppDir");
+    if (found != expanded_.end() && found->second.size() > folder) {
+      folder = found->second.size();
+      assumed = "the proposed install folder " + Quote(found->second);
+    }
+    std::string reported;  // a folder record already named, with its backslash
+    for (const PackageRecord& record : records_) {
+      if (!reported.empty() && record.name.compare(0, reported.size(), reported) == 0) continue;
+      size_t length = folder + 1 + record.name.size();
+      if (length <= MAX_NAME_LENGTH) continue;
+      out_.Warning(record.shown, 0,
+                   "with " + assumed + ", its path would be " + std::to_string(length) +
+                       " characters, more than 259; the setup would stop with \"Path Too Long: " +
+                       CodePageToUtf8(page_, record.name) + "\"");
+      reported = record.name + "\\";
+    }
+    for (const PackageRecord& record : records_) {
+      if (!IsSafeRecordName(record.name.c_str())) {
+        out_.Error(record.shown, 0,
+                   "is no safe record name; the setup would stop with \"Bad BLOB Name: " +
+                       CodePageToUtf8(page_, record.name) + "\"");
+      }
+    }
+  }
+
+  const std::string& shown_;
+  const std::string& text_;
+  const std::vector<PackageRecord>& records_;
+  const CodePage& page_;
+  Diagnostics& out_;
+  ScriptDocument doc_;
+  std::map<std::string, std::string> expanded_;  // path key -> expanded value
+  std::map<std::string, int> lines_;             // path key -> line
+};
+
+}  // namespace
+
+void FillTypicalFolders() {
+  const char* shell = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+  std::string user = TYPICAL_USER;
+  ClearFakeRegistry();
+  SetFakeRegistryString(RegistryRoot::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                        "ProgramFilesDir", "C:\\Program Files (x86)");
+  SetFakeRegistryString(RegistryRoot::CurrentUser, shell, "Desktop", (user + "\\Desktop").c_str());
+  SetFakeRegistryString(
+      RegistryRoot::CurrentUser, shell, "Programs",
+      (user + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs").c_str());
+  SetFakeRegistryString(RegistryRoot::CurrentUser, shell, "Personal",
+                        (user + "\\Documents").c_str());
+}
+
+void CheckScript(const std::string& shown, const std::string& text,
+                 const std::vector<PackageRecord>& records, const CodePage& page,
+                 Diagnostics* diagnostics) {
+  ScriptCheck(shown, text, records, page, *diagnostics).Run();
+}
+
+std::vector<AppEntry> CheckAppFolder(const std::string& appFolder, const CodePage& page,
+                                     const FileIdentity& skip, Diagnostics* diagnostics) {
+  std::vector<AppEntry> entries = ListAppFolder(appFolder, page, skip, diagnostics);
+  if (entries.empty() || !EqualTextNoCase(entries[0].recordName.c_str(), SETUP_SCRIPT_NAME)) {
+    return entries;  // no Setup.ini: already reported
+  }
+  const AppEntry& script = entries[0];
+  std::vector<uint8_t> bytes;
+  try {
+    bytes = ReadWholeFile(script.hostPath, MAX_FILE_SIZE);
+  } catch (const PackerError&) {
+    diagnostics->Error(script.hostPath, 0, "cannot be read");
+    return entries;
+  }
+  std::vector<PackageRecord> records;
+  for (const AppEntry& entry : entries) {
+    records.push_back({entry.recordName, entry.type, entry.hostPath});
+  }
+  CheckScript(script.hostPath, std::string(bytes.begin(), bytes.end()), records, page, diagnostics);
+  return entries;
+}
+
+}  // namespace popbox

@@ -1,0 +1,192 @@
+// The walk of the application folder (ListAppFolder in app_folder.h).
+#include <algorithm>
+#include <map>
+
+#include "packer/app_folder.h"
+#include "packer/codepage.h"
+#include "packer/diagnostics.h"
+#include "packer/packer_error.h"
+#include "payload/payload_format.h"
+#include "script/text.h"
+
+namespace popbox {
+
+namespace {
+
+// One name of a folder, converted, before it is looked at.
+struct Named {
+  std::string host;    // as the host file system has it
+  std::string record;  // the element in the code page
+};
+
+struct Walk {
+  const CodePage& page;
+  const FileIdentity& skip;
+  Diagnostics& diagnostics;
+  std::string realRoot;  // the root with its links resolved, for link checks
+  std::string rootShown;
+  std::vector<AppEntry> entries;
+  std::vector<FileIdentity> openFolders;  // the folders being walked, to spot loops
+  AppEntry script;                        // Setup.ini, once found
+  bool haveScript = false;
+
+  void Refuse(const std::string& path, const std::string& why) { diagnostics.Error(path, 0, why); }
+
+  // A link may point anywhere inside the root, itself included (a loop,
+  // caught by openFolders), but not out of it.
+  bool LinkStaysInside(const std::string& hostPath) {
+    std::string target = RealHostPath(hostPath);
+    if (target.empty()) {
+      Refuse(hostPath, "is a symbolic link that leads nowhere");
+      return false;
+    }
+    if (target != realRoot && target.compare(0, realRoot.size() + 1, realRoot + "/") != 0) {
+      Refuse(hostPath, "is a symbolic link to " + target + ", outside " + rootShown +
+                           "; the packer follows only links that stay inside the "
+                           "application folder (copy the file in instead)");
+      return false;
+    }
+    return true;
+  }
+
+  // The names of a folder, converted and sorted by their record bytes, with
+  // those that cannot become record names refused.
+  std::vector<Named> Names(const std::string& hostFolder) {
+    std::vector<std::string> hostNames;
+    int error = 0;
+    if (!ListHostFolder(hostFolder, &hostNames, &error)) {
+      Refuse(hostFolder, "cannot read folder (" + ErrnoText(error) + ")");
+      return {};
+    }
+    std::vector<Named> names;
+    for (const std::string& host : hostNames) {
+      std::string hostPath = hostFolder + "/" + host;
+      Named named{host, ""};
+      std::string problem;
+      if (!Utf8ToCodePage(page, host, &named.record, &problem)) {
+        Refuse(hostPath, "its name holds " + problem + ", which code page " +
+                             std::to_string(CodePageNumber(page)) +
+                             " cannot represent; rename it or choose another --codepage");
+        continue;
+      }
+      problem = CheckNameElement(named.record);
+      if (!problem.empty()) {
+        Refuse(hostPath, problem);
+        continue;
+      }
+      names.push_back(named);
+    }
+    std::sort(names.begin(), names.end(),
+              [](const Named& a, const Named& b) { return a.record < b.record; });
+
+    // Windows matches names without regard to case, so two names that differ
+    // only in letter case would land on one file when installed.
+    std::map<std::string, const Named*> seen;
+    std::vector<Named> kept;
+    for (const Named& named : names) {
+      auto inserted = seen.emplace(CaseFoldKey(page, named.record), &named);
+      if (!inserted.second) {
+        Refuse(hostFolder + "/" + named.host,
+               "differs from " + inserted.first->second->host +
+                   " only in letter case; Windows would take both for one file");
+        continue;
+      }
+      kept.push_back(named);
+    }
+    return kept;
+  }
+
+  void Folder(const std::string& hostFolder, const std::string& recordPrefix, bool top) {
+    for (const Named& named : Names(hostFolder)) {
+      std::string hostPath = hostFolder + "/" + named.host;
+      std::string recordName = recordPrefix + named.record;
+      if (recordName.size() > MAX_NAME_LENGTH) {
+        Refuse(hostPath, "its record name is " + std::to_string(recordName.size()) +
+                             " bytes, more than " + std::to_string(MAX_NAME_LENGTH) +
+                             "; the setup could not read it");
+        continue;
+      }
+
+      HostStat st = StatHost(hostPath, false);
+      if (st.kind == HostKind::Link) {
+        if (!LinkStaysInside(hostPath)) continue;
+        st = StatHost(hostPath, true);
+      }
+      if (st.kind == HostKind::Missing) {
+        Refuse(hostPath, "cannot read (" + ErrnoText(st.error) + ")");
+        continue;
+      }
+      if (st.id == skip) continue;
+
+      bool isScript = top && AsciiLower(named.record) == AsciiLower(SETUP_SCRIPT_NAME);
+      if (st.kind == HostKind::File) {
+        if (st.size > MAX_FILE_SIZE) {
+          Refuse(hostPath, "is " + std::to_string(st.size) + " bytes; a setup can carry at most " +
+                               std::to_string(MAX_FILE_SIZE));
+          continue;
+        }
+        AppEntry entry{recordName, hostPath, BLOB_FILE, st.size};
+        if (isScript) {
+          script = entry;
+          haveScript = true;
+        } else {
+          entries.push_back(entry);
+        }
+      } else if (st.kind == HostKind::Folder) {
+        if (isScript) {
+          Refuse(hostPath, "is a folder; the setup script must be a file");
+          continue;
+        }
+        if (std::find(openFolders.begin(), openFolders.end(), st.id) != openFolders.end()) {
+          Refuse(hostPath, "leads back into a folder above it");
+          continue;
+        }
+        entries.push_back({recordName, hostPath, BLOB_FOLDER, 0});
+        openFolders.push_back(st.id);
+        Folder(hostPath, recordName + "\\", false);
+        openFolders.pop_back();
+      } else {
+        Refuse(hostPath, "is neither a regular file nor a folder");
+      }
+    }
+  }
+};
+
+}  // namespace
+
+std::vector<AppEntry> ListAppFolder(const std::string& folder, const CodePage& page,
+                                    const FileIdentity& skip, Diagnostics* diagnostics) {
+  std::string root = folder;
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  HostStat st = StatHost(root, true);
+  if (st.kind == HostKind::Missing) {
+    diagnostics->Error(root, 0, "cannot read folder (" + ErrnoText(st.error) + ")");
+    return {};
+  }
+  if (st.kind != HostKind::Folder) {
+    diagnostics->Error(root, 0, "is not a folder");
+    return {};
+  }
+
+  Walk walk{page, skip, *diagnostics, RealHostPath(root), root, {}, {}, {}, false};
+  walk.openFolders.push_back(st.id);
+  walk.Folder(root, "", true);
+  if (!walk.haveScript) {
+    bool refused = false;  // a Setup.ini already refused has its own message
+    for (const Diagnostic& d : diagnostics->All()) {
+      std::string name = d.file.substr(d.file.find_last_of('/') + 1);
+      refused |= AsciiLower(name) == AsciiLower(SETUP_SCRIPT_NAME) &&
+                 d.file.size() == root.size() + 1 + name.size();
+    }
+    if (!refused) {
+      diagnostics->Error(root + "/" + SETUP_SCRIPT_NAME, 0,
+                         "is missing; every application folder needs one (the setup would stop "
+                         "with \"Missing BLOB: Setup.ini\")");
+    }
+    return walk.entries;
+  }
+  walk.entries.insert(walk.entries.begin(), walk.script);
+  return walk.entries;
+}
+
+}  // namespace popbox

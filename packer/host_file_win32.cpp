@@ -1,0 +1,249 @@
+// The packer's file system layer on Windows. Host paths stay UTF-8 in the
+// shared code; every call here converts them to UTF-16 and uses the wide
+// API, so that names beyond the ANSI code page of the machine that runs
+// popbox.exe are read exactly. '/' and '\' both separate.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include "packer/host_file.h"
+#include "packer/packer_error.h"
+
+namespace popbox {
+
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+  return wide;
+}
+
+std::string Utf8(const wchar_t* wide, size_t length) {
+  if (length == 0) return std::string();
+  int n =
+      WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), &utf8[0], n, nullptr, nullptr);
+  return utf8;
+}
+
+// The errno value that describes the last Win32 error, for messages.
+int LastErrno() {
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EIO;
+  }
+}
+
+struct Handle {
+  HANDLE h;
+  explicit Handle(HANDLE handle) : h(handle) {}
+  ~Handle() {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+  bool ok() const { return h != INVALID_HANDLE_VALUE; }
+};
+
+// Opens anything, folders included, for asking about it.
+HANDLE OpenForQuery(const std::string& path, bool followLinks) {
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  return CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  return path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+HostStat StatHost(const std::string& path, bool followLinks) {
+  HostStat result;
+  Handle file(OpenForQuery(path, followLinks));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file.ok() || !GetFileInformationByHandle(file.h, &info)) {
+    result.error = LastErrno();
+    return result;
+  }
+  if (!followLinks && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    result.kind = HostKind::Link;
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    result.kind = HostKind::Folder;
+  } else if (GetFileType(file.h) == FILE_TYPE_DISK) {
+    result.kind = HostKind::File;
+  } else {
+    result.kind = HostKind::Other;
+  }
+  result.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  result.id.device = info.dwVolumeSerialNumber;
+  result.id.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  result.id.valid = true;
+  return result;
+}
+
+bool ListHostFolder(const std::string& path, std::vector<std::string>* names, int* error) {
+  names->clear();
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(Wide(path + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    *error = LastErrno();
+    return false;
+  }
+  do {
+    std::string name = Utf8(found.cFileName, wcslen(found.cFileName));
+    if (name != "." && name != "..") names->push_back(name);
+  } while (FindNextFileW(search, &found));
+  bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  *error = complete ? 0 : LastErrno();
+  FindClose(search);
+  return complete;
+}
+
+std::string RealHostPath(const std::string& path) {
+  Handle file(OpenForQuery(path, true));
+  if (!file.ok()) return "";
+  wchar_t buffer[32768];
+  DWORD n = GetFinalPathNameByHandleW(file.h, buffer, 32768, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= 32768) return "";
+  std::string real = Utf8(buffer, n);
+  if (real.compare(0, 4, "\\\\?\\") == 0) real = real.substr(4);
+  // One separator throughout, so that prefixes compare as the walk builds them.
+  for (char& c : real) {
+    if (c == '\\') c = '/';
+  }
+  return real;
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize) {
+  Handle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.ok()) throw PackerError(DescribeFailure(path, "cannot open", LastErrno()));
+  LARGE_INTEGER size;
+  if (GetFileType(file.h) != FILE_TYPE_DISK || !GetFileSizeEx(file.h, &size)) {
+    throw PackerError(DescribeFailure(path, "is not a regular file", 0));
+  }
+  if (static_cast<uint64_t>(size.QuadPart) > maxSize) {
+    throw PackerError(DescribeFailure(path,
+                                      "is " + std::to_string(size.QuadPart) + " bytes; at most " +
+                                          std::to_string(maxSize) + " are allowed",
+                                      0));
+  }
+  std::vector<uint8_t> contents(static_cast<size_t>(size.QuadPart));
+  size_t got = 0;
+  while (got < contents.size()) {
+    DWORD chunk = contents.size() - got > (1u << 30) ? (1u << 30) : DWORD(contents.size() - got);
+    DWORD n = 0;
+    if (!ReadFile(file.h, contents.data() + got, chunk, &n, nullptr)) {
+      throw PackerError(DescribeFailure(path, "cannot read", LastErrno()));
+    }
+    if (n == 0) throw PackerError(DescribeFailure(path, "became shorter while being read", 0));
+    got += n;
+  }
+  uint8_t extra;
+  DWORD more = 0;
+  if (ReadFile(file.h, &extra, 1, &more, nullptr) && more != 0) {
+    throw PackerError(DescribeFailure(path, "changed while being read", 0));
+  }
+  return contents;
+}
+
+std::string OwnFolder() {
+  wchar_t self[32768];
+  DWORD n = GetModuleFileNameW(nullptr, self, 32768);
+  if (n == 0 || n >= 32768) return ".\\";
+  return FolderOf(Utf8(self, n));
+}
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+FILE* OpenHostFile(const std::string& path) { return _wfopen(Wide(path).c_str(), L"rb"); }
+
+std::string ReaderPathFor(FILE*, const std::string& path) {
+  // The stub's reader opens its file with CreateFileA: the ANSI form of
+  // the path, or its short form when the name does not fit the code page.
+  std::wstring wide = Wide(path);
+  wchar_t shortPath[32768];
+  DWORD n = GetShortPathNameW(wide.c_str(), shortPath, 32768);
+  if (n > 0 && n < 32768) wide.assign(shortPath, n);
+  BOOL lossy = FALSE;
+  int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
+  std::string ansi(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &ansi[0], size, nullptr, nullptr);
+  ansi.resize(ansi.size() - 1);
+  return lossy ? "" : ansi;
+}
+
+StagedFile::StagedFile(const std::string& finalPath) : finalPath_(finalPath) {
+  // A name of our own in the same folder, so that the rename stays on one
+  // volume; CREATE_NEW never takes over an existing file.
+  std::string folder = FolderOf(finalPath);
+  if (folder == ".") folder = "";
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  for (unsigned n = 0; handle == INVALID_HANDLE_VALUE; ++n) {
+    tempPath_ =
+        folder + ".popbox-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(n);
+    handle = CreateFileW(Wide(tempPath_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && (GetLastError() != ERROR_FILE_EXISTS || n > 1000)) {
+      throw PackerError(DescribeFailure(finalPath, "cannot create", LastErrno()));
+    }
+  }
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
+  file_ = fd < 0 ? nullptr : _fdopen(fd, "wb");
+  if (!file_) {
+    if (fd < 0) {
+      CloseHandle(handle);
+    } else {
+      _close(fd);
+    }
+    DeleteFileW(Wide(tempPath_).c_str());
+    throw PackerError(DescribeFailure(finalPath, "cannot create", 0));
+  }
+}
+
+StagedFile::~StagedFile() {
+  if (file_) fclose(file_);
+  if (!committed_) DeleteFileW(Wide(tempPath_).c_str());
+}
+
+void StagedFile::Write(const void* data, size_t size) {
+  if (size != 0 && fwrite(data, 1, size, file_) != size) {
+    throw PackerError(DescribeFailure(finalPath_, "cannot write", errno));
+  }
+  written_ += size;
+}
+
+void StagedFile::Commit() {
+  bool ok = fflush(file_) == 0 &&
+            FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_))));
+  ok = fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  if (!ok) throw PackerError(DescribeFailure(finalPath_, "cannot write", EIO));
+  if (!MoveFileExW(Wide(tempPath_).c_str(), Wide(finalPath_).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    throw PackerError(DescribeFailure(finalPath_, "cannot replace", LastErrno()));
+  }
+  committed_ = true;
+}
+
+}  // namespace popbox

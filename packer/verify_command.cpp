@@ -1,0 +1,168 @@
+// popbox verify: is this a setup the stub can install? Every record is read
+// and decoded with the stub's own reader; then the layout the stub relies
+// on is checked, and Setup.ini gets the same script checks as `check`.
+#include <string.h>
+
+#include <algorithm>
+#include <map>
+
+#include "install/install_paths.h"
+#include "packer/app_folder.h"
+#include "packer/check.h"
+#include "packer/codepage.h"
+#include "packer/commands.h"
+#include "packer/packer_error.h"
+#include "packer/setup_reader.h"
+#include "payload/payload_format.h"
+#include "script/text.h"
+
+namespace popbox {
+
+namespace {
+
+uint32_t Load32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+// The stub image: MZ, and a PE header inside the image. Returns the
+// offset of the PE header, or a problem.
+std::string CheckStubImage(const SetupReader& reader, uint32_t* peOffset) {
+  if (reader.FileSize() < PAYLOAD_OFFSET) {
+    return "is " + std::to_string(reader.FileSize()) + " bytes, shorter than the " +
+           std::to_string(PAYLOAD_OFFSET) + "-byte stub; it is not a setup";
+  }
+  uint8_t dos[64];
+  if (!reader.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') {
+    return "does not start with MZ; it is not a Windows program";
+  }
+  *peOffset = Load32(dos + 0x3C);
+  uint8_t signature[4];
+  if (*peOffset < sizeof dos || *peOffset > PAYLOAD_OFFSET - 248 ||
+      !reader.ReadAt(*peOffset, signature, 4) || memcmp(signature, "PE\0\0", 4) != 0) {
+    return "has no PE header within its first " + std::to_string(PAYLOAD_OFFSET) +
+           " bytes; the stub image is not a Windows program";
+  }
+  return "";
+}
+
+// Bytes behind the end record are allowed only as an Authenticode
+// signature: the PE security directory names them (after at most 7 bytes
+// of zero padding) up to the end of the file, and they hold a
+// WIN_CERTIFICATE of revision 2.0 with PKCS#7 signed data.
+std::string CheckTail(const SetupReader& reader, uint32_t peOffset, uint64_t payloadEnd) {
+  uint64_t size = reader.FileSize();
+  if (payloadEnd == size) return "";
+  std::string refusal = std::to_string(size - payloadEnd) +
+                        " bytes follow the end record, and they are not an Authenticode "
+                        "signature";
+  uint8_t optional[2];
+  if (!reader.ReadAt(peOffset + 24, optional, 2)) return refusal;
+  uint16_t magic = Load16(optional);
+  uint32_t directories = peOffset + 24 + (magic == 0x20B ? 112 : 96);
+  uint8_t security[8];
+  if ((magic != 0x10B && magic != 0x20B) || !reader.ReadAt(directories + 4 * 8, security, 8)) {
+    return refusal;
+  }
+  uint64_t start = Load32(security);
+  uint64_t length = Load32(security + 4);
+  if (start < payloadEnd || start - payloadEnd > 7 || start + length != size || length < 8) {
+    return refusal;
+  }
+  uint8_t padding[8] = {0};
+  uint8_t zeros[8] = {0};
+  if (!reader.ReadAt(payloadEnd, padding, static_cast<size_t>(start - payloadEnd)) ||
+      memcmp(padding, zeros, sizeof zeros) != 0) {
+    return refusal;
+  }
+  uint8_t certificate[8];
+  if (!reader.ReadAt(start, certificate, 8) || Load32(certificate) > length ||
+      Load32(certificate) < 8 || Load16(certificate + 4) != 0x0200 ||
+      Load16(certificate + 6) != 0x0002) {
+    return refusal;
+  }
+  return "";
+}
+
+// Names that Windows takes for one path are equal under this key.
+std::string PathKey(const CodePage& page, const std::string& name) {
+  std::string key = CaseFoldKey(page, name);
+  std::replace(key.begin(), key.end(), '/', '\\');
+  return key;
+}
+
+}  // namespace
+
+bool VerifyCommand(const std::string& setupPath, const CodePage& page, std::ostream& report,
+                   std::ostream& diagnostics) {
+  SetupReader reader(setupPath);
+  auto problem = [&](const std::string& what) {
+    diagnostics << DescribeFailure(setupPath, what, 0) << '\n';
+    return false;
+  };
+  uint32_t peOffset = 0;
+  std::string image = CheckStubImage(reader, &peOffset);
+  if (!image.empty()) return problem(image);
+
+  std::map<std::string, uint32_t> seen;  // case-folded name -> type
+  std::vector<PackageRecord> records;
+  std::string script;
+  uint64_t files = 0, folders = 0;
+  for (;;) {
+    SetupRecord record = reader.Next(records.empty());
+    std::string shown = CodePageToUtf8(page, record.name);
+    std::string where = "record " + std::to_string(record.index) + " (" +
+                        RecordTypeName(record.type) + (shown.empty() ? "" : " ") + shown +
+                        ") at offset " + std::to_string(record.offset);
+    if (record.type == BLOB_END) {
+      if (record.index == 1) return problem("holds no records before its end record");
+      break;
+    }
+    if (record.index == 1) {
+      if (record.type != BLOB_FILE || !EqualTextNoCase(record.name.c_str(), SETUP_SCRIPT_NAME)) {
+        return problem(where + ": the first record must be the file Setup.ini");
+      }
+      script.assign(record.contents.begin(), record.contents.end());
+    }
+    if (record.type != BLOB_FILE && record.type != BLOB_FOLDER) {
+      return problem(where + ": the setup would stop with \"Unknown BLOB Type\"");
+    }
+    if (!IsSafeRecordName(record.name.c_str())) {
+      return problem(where + ": the setup would stop with \"Bad BLOB Name: " + shown + "\"");
+    }
+    size_t separator = record.name.find_last_of("\\/");
+    if (separator != std::string::npos) {
+      auto parent = seen.find(PathKey(page, record.name.substr(0, separator)));
+      if (parent == seen.end() || parent->second != BLOB_FOLDER) {
+        return problem(where + ": its folder has no folder record before it");
+      }
+    }
+    if (!seen.emplace(PathKey(page, record.name), record.type).second) {
+      return problem(where + ": the same name came before (letter case aside); " +
+                     (record.type == BLOB_FOLDER ? "the setup would fail to create the folder"
+                                                 : "the setup would overwrite that file"));
+    }
+    records.push_back({record.name, record.type, where});
+    files += record.type == BLOB_FILE;
+    folders += record.type == BLOB_FOLDER;
+  }
+  std::string tail = CheckTail(reader, peOffset, reader.Offset());
+  if (!tail.empty()) return problem(tail);
+
+  Diagnostics found;
+  CheckScript(setupPath + ": Setup.ini", script, records, page, &found);
+  for (const Diagnostic& d : found.All()) {
+    if (d.error) {
+      diagnostics << FormatDiagnostic(d) << '\n';
+      return false;
+    }
+  }
+  report << setupPath << ": sound; " << files << " file" << (files == 1 ? "" : "s") << ", "
+         << folders << " folder" << (folders == 1 ? "" : "s") << ", "
+         << (reader.Offset() == reader.FileSize() ? "nothing" : "a signature")
+         << " behind the end record\n";
+  return true;
+}
+
+}  // namespace popbox
