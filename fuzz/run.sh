@@ -7,12 +7,23 @@
 #
 #   fuzz/run.sh [SECONDS]            all targets
 #   fuzz/run.sh SECONDS TARGET...    only these
+#   fuzz/run.sh --runs N [TARGET...] N executions each, however long it takes
 #
 # POPBOX_FUZZ_BUILD: the build tree (default build/fuzz).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-seconds="${1:-10}"
-shift || true
+limit=()
+if [ "${1:-}" = "--runs" ]; then
+  runs_wanted="$2"
+  shift 2
+  limit=(-runs="$runs_wanted")
+  what="$runs_wanted runs"
+else
+  seconds="${1:-10}"
+  shift || true
+  limit=(-max_total_time="$seconds")
+  what="${seconds} s"
+fi
 targets=("$@")
 [ ${#targets[@]} -ne 0 ] || targets=(fuzz_unpack fuzz_payload fuzz_script fuzz_names)
 build="${POPBOX_FUZZ_BUILD:-$root/build/fuzz}"
@@ -38,12 +49,13 @@ for target in "${targets[@]}"; do
   cp "$root/fuzz/corpus/$target/"* "$corpus/"
   status=0
   # The seeds run first: a regression input that fails again fails the run.
-  nice -n 10 "$build/bin/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  start=$SECONDS
+  nice -n 10 "$build/bin/$target" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" >"$work/$target.log" 2>&1 ||
     status=$?
   runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$target.log" | tail -1)"
   if [ "$status" -eq 0 ]; then
-    echo "$target: ${runs:-?} executions in ${seconds} s, nothing found"
+    echo "$target: ${runs:-?} executions in $((SECONDS - start)) s ($what asked), nothing found"
   else
     found=1
     echo "$target: FOUND a failure (exit $status) after ${runs:-?} executions; input kept in $findings/"

@@ -157,9 +157,12 @@ popbox_winpath() {
 # time and path relative to the prefix. Wine's registry files, its device
 # links and its own bookkeeping at the top of the prefix are left out: Wine
 # rewrites them on every run.
+# The wineserver saves the registry through a temporary reg*.tmp beside the
+# .reg files at any moment, so those are left out and a file that vanishes
+# while find walks is not an error.
 popbox_snapshot() {
-  (cd "$WINEPREFIX" && find . -mindepth 1 \
-    \( -path './*.reg' -o -path './dosdevices' -o -path './.update-timestamp' \
+  (cd "$WINEPREFIX" && find . -mindepth 1 -ignore_readdir_race \
+    \( -path './*.reg' -o -path './reg*.tmp' -o -path './dosdevices' -o -path './.update-timestamp' \
        -o -path './wineserver' -o -path './.ready' \) -prune -o -printf '%y %s %T@ %P\n') | LC_ALL=C sort -k4 >"$1"
 }
 
