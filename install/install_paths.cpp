@@ -34,11 +34,7 @@ void ParentFolderOf(char* path) {
 
 static bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// Windows opens a device, not a file, for an element whose name before the
-// first dot (blanks before the dot aside) is CON, PRN, AUX, NUL, COM1-9 or
-// LPT1-9, in any case: "COM1" or "con.txt" would write to a port or the
-// console.
-static bool IsDeviceName(const char* element, size_t n) {
+bool IsDeviceName(const char* element, size_t n) {
   size_t base = 0;
   while (base < n && element[base] != '.') ++base;
   while (base > 0 && element[base - 1] == ' ') --base;
@@ -60,8 +56,10 @@ bool IsSafeRecordName(const char* name) {
     while (*end && !IsSeparator(*end)) ++end;
     size_t n = static_cast<size_t>(end - element);
     if (n == 0) return false;
-    if (n == 1 && element[0] == '.') return false;
-    if (n == 2 && element[0] == '.' && element[1] == '.') return false;
+    // Windows drops dots and blanks at the end of an element, so "x." would
+    // land on "x" and ".. " next to "..": an element may not end in either
+    // ("." and ".." included).
+    if (element[n - 1] == '.' || element[n - 1] == ' ') return false;
     if (IsDeviceName(element, n)) return false;
     if (!*end) return true;
     element = end + 1;

@@ -3,6 +3,8 @@
 // Paths are zero-terminated ANSI bytes in buffers of NAME_BUFFER_SIZE.
 #pragma once
 
+#include <stddef.h>
+
 namespace popbox {
 
 // target = folder + "\" + name, when that fits in NAME_BUFFER_SIZE bytes;
@@ -15,9 +17,16 @@ bool ComposePath(char* target, const char* folder, const char* name);
 void ParentFolderOf(char* path);
 
 // True when a payload record name stays inside the install folder: not
-// empty, no leading separator, no colon (drives, streams), no empty, "."
-// or ".." element, and no element that Windows takes for a device (CON,
-// NUL, COM1, ...). Windows also takes '/' as a separator, so both count.
+// empty, no leading separator, no colon (drives, streams), no empty
+// element, none ending in a dot or blank ("." and ".." among them), and
+// none that Windows takes for a device (CON, NUL, COM1, ...). Windows also
+// takes '/' as a separator, so both count.
 bool IsSafeRecordName(const char* name);
+
+// True when Windows opens a device, not a file, for this element of N bytes:
+// its name before the first dot (blanks before the dot aside) is CON, PRN,
+// AUX, NUL, COM1-9 or LPT1-9, in any case. "COM1" or "con.txt" would write
+// to a port or the console.
+bool IsDeviceName(const char* element, size_t n);
 
 }  // namespace popbox

@@ -1,7 +1,6 @@
 #include "packer/app_folder.h"
 
-#include <algorithm>
-
+#include "install/install_paths.h"
 #include "script/text.h"
 
 namespace popbox {
@@ -25,16 +24,7 @@ std::string CheckNameElement(const std::string& element) {
   if (!element.empty() && (element.back() == '.' || element.back() == ' ')) {
     return "its name ends in a dot or space, which Windows drops";
   }
-  std::string base = AsciiLower(element.substr(0, element.find('.')));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  static const char* const devices[] = {"con", "prn", "aux", "nul"};
-  bool device = std::find_if(std::begin(devices), std::end(devices),
-                             [&](const char* d) { return base == d; }) != std::end(devices);
-  if (base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-      base[3] >= '1' && base[3] <= '9') {
-    device = true;
-  }
-  if (device) return "its name is a Windows device name";
+  if (IsDeviceName(element.data(), element.size())) return "its name is a Windows device name";
   return "";
 }
 

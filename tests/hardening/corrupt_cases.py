@@ -146,7 +146,7 @@ def name_is_safe(name):
     if not name or name[:1] in (b"\\", b"/") or b":" in name:
         return False
     for element in name.replace(b"/", b"\\").split(b"\\"):
-        if element in (b"", b".", b"..") or is_device(element):
+        if element[-1:] in (b"", b".", b" ") or is_device(element):
             return False
     return True
 
@@ -161,7 +161,7 @@ def check_windows_name(name):
     """Names that Windows would change or refuse on its own are not modelled."""
     check_printable(name)
     for element in name.replace(b"/", b"\\").split(b"\\"):
-        if any(chr(b) in '<>"|?*' for b in element) or element[-1:] in (b".", b" "):
+        if any(chr(b) in '<>"|?*' for b in element):
             raise Unpredictable("name Windows would change or refuse: %r" % name)
 
 

@@ -10,12 +10,13 @@ set -euo pipefail
 harden_begin
 
 # KIND NAME: file records, folder records of the same shapes, names with
-# empty or "." elements, and device names (Windows would open the device).
+# empty or "." elements, device names (Windows would open the device), and
+# elements ending in dots or blanks (Windows drops those).
 cases=(
   'file ..\x' 'file ../x' 'file sub\..\..\x' 'file sub/../../x' 'file \x' 'file C:x'
   'file C:\x' 'file \\server\share\x' 'file x:stream' 'file .' 'file '
   'folder ..' 'folder sub\..\..\up' 'file sub\.\x' 'file sub\\x' 'file sub\'
-  'file COM1' 'file sub\Con.txt'
+  'file COM1' 'file sub\Con.txt' 'file .. \x' 'file sub\x.' 'folder ... '
 )
 
 mkdir "$WINEPREFIX/drive_c/Names"

@@ -49,14 +49,40 @@ TEST(ParentFolderOf, CutsAtTheLastBackslashAndKeepsARoot) {
 }
 
 TEST(IsSafeRecordName, AcceptsOnlyNamesThatStayInside) {
-  for (const char* name : {"a", "a\\b", "a b\\c.txt", "..a", "a..\\b...", "Setup.ini",
-                           "CONSOLE", "com10", "nul_file", "COM0"}) {
+  for (const char* name : {"a", "a\\b", "a b\\c.txt", "..a", " a\\.b", "Setup.ini", "CONSOLE",
+                           "com10", "nul_file", "COM0"}) {
     EXPECT_TRUE(popbox::IsSafeRecordName(name)) << name;
   }
-  for (const char* name : {"", "..", "..\\x", "../x", "sub\\..\\..\\x", "sub/../../x", "\\x", "/x",
-                           "C:x", "C:\\x", "\\\\server\\share\\x", "x:stream", ".", "a\\\\b", "a\\",
-                           "a/", "a\\.\\b", "a\\..", "a/./b", "CON", "nul.txt", "sub\\Com1",
-                           "lpt9.log", "aux .txt"}) {
+  for (const char* name : {"",
+                           "..",
+                           "..\\x",
+                           "../x",
+                           "sub\\..\\..\\x",
+                           "sub/../../x",
+                           "\\x",
+                           "/x",
+                           "C:x",
+                           "C:\\x",
+                           "\\\\server\\share\\x",
+                           "x:stream",
+                           ".",
+                           "a\\\\b",
+                           "a\\",
+                           "a/",
+                           "a\\.\\b",
+                           "a\\..",
+                           "a/./b",
+                           "CON",
+                           "nul.txt",
+                           "sub\\Com1",
+                           "lpt9.log",
+                           "aux .txt",
+                           "x.",
+                           "a..\\b",
+                           "...",
+                           ".. \\x",
+                           "sub \\x",
+                           "x "}) {
     EXPECT_FALSE(popbox::IsSafeRecordName(name)) << name;
   }
 }
