@@ -91,7 +91,7 @@ Walk ReferenceWalk(const uint8_t* data, size_t size) {
     if (packedSize == unpackedSize) {
       record.contents.assign(packed, packed + packedSize);
     } else {
-      fuzz::Decoded d = fuzz::ReferenceDecode(packed, packedSize, unpackedSize);
+      reference::Decoded d = reference::Decode(packed, packedSize, unpackedSize);
       if (!d.ok || d.out.size() != unpackedSize) break;
       record.contents = std::move(d.out);
     }

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t* destination = static_cast<uint8_t*>(malloc(capacity));
 
   uint32_t written = popbox::UnpackBlob(source, packedSize, destination, capacity);
-  fuzz::Decoded expected = fuzz::ReferenceDecode(source, packedSize, capacity);
+  reference::Decoded expected = reference::Decode(source, packedSize, capacity);
 
   if (expected.ok) {
     FUZZ_CHECK(written == expected.out.size());
