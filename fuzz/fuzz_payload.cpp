@@ -11,12 +11,8 @@
 // The name buffer is a heap block of exactly NAME_BUFFER_SIZE bytes.
 // LeakSanitizer sees any buffer that a path forgets to release.
 //
-// Sizes in the headers are arbitrary. Blocks above 64 MiB are refused (ASan
-// returns null, as a 32-bit process would), which runs the reader's answer
-// to a failed allocation. Each block that ASan does hand out costs a clear
-// of its shadow, so inputs that ask for a block between 1 MiB and 64 MiB
-// are passed over: they behave as the small and the refused ones do, only
-// a hundred times slower.
+// Inputs that ask for a block in the slow band are passed over (see
+// fuzz_support.h).
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -42,8 +38,6 @@ extern "C" const char* __asan_default_options() {
 namespace {
 
 constexpr size_t MAX_INPUT = 16 * 1024;  // every record that fits decodes to below 1 MiB
-constexpr uint64_t SLOW_FROM = 1 << 20;
-constexpr uint64_t REFUSED_FROM = 64 << 20;
 
 struct Record {
   std::string name;  // the raw name bytes
@@ -57,16 +51,6 @@ struct Walk {
   bool slow = false;            // the reader would ask for a block in the slow band
 };
 
-bool InSlowBand(uint32_t size) {
-  uint64_t block = static_cast<uint64_t>(size) + 1;
-  return block > SLOW_FROM && block <= REFUSED_FROM;
-}
-
-uint32_t Load32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 // The record format, read straight from the input bytes.
 Walk ReferenceWalk(const uint8_t* data, size_t size) {
   Walk walk;
@@ -76,13 +60,13 @@ Walk ReferenceWalk(const uint8_t* data, size_t size) {
     const uint8_t* h = data + at;
     uint32_t magic = static_cast<uint32_t>(h[0] | (h[1] << 8));
     uint32_t nameLength = static_cast<uint32_t>(h[2] | (h[3] << 8));
-    uint32_t unpackedSize = Load32(h + 4);
-    uint32_t packedSize = Load32(h + 8);
+    uint32_t unpackedSize = fuzz::Load32(h + 4);
+    uint32_t packedSize = fuzz::Load32(h + 8);
     Record record{std::string(), h[12], {}};
     at += popbox::BLOB_HEADER_SIZE;
     if (magic != popbox::BLOB_MAGIC || nameLength > popbox::MAX_NAME_LENGTH) break;
     if (size - at < nameLength) break;
-    if (InSlowBand(packedSize) || InSlowBand(unpackedSize)) walk.slow = true;
+    if (fuzz::InSlowBand(packedSize) || fuzz::InSlowBand(unpackedSize)) walk.slow = true;
     record.name.assign(reinterpret_cast<const char*>(data + at), nameLength);
     at += nameLength;
     if (size - at < packedSize) break;

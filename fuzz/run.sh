@@ -25,7 +25,7 @@ else
   what="${seconds} s"
 fi
 targets=("$@")
-[ ${#targets[@]} -ne 0 ] || targets=(fuzz_unpack fuzz_payload fuzz_script fuzz_names)
+[ ${#targets[@]} -ne 0 ] || targets=(fuzz_unpack fuzz_payload fuzz_script fuzz_names fuzz_setup_file)
 build="${POPBOX_FUZZ_BUILD:-$root/build/fuzz}"
 
 cd "$root"
@@ -40,7 +40,10 @@ cmake --build "$build" --target fuzz-targets -j 2 >"$build/run-build.log" 2>&1 |
 }
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/popbox-fuzz-XXXXXX")"
-trap 'rm -rf "$work"' EXIT
+# fuzz_setup_file extracts into this folder on every run: memory if possible.
+scratch="$(mktemp -d /dev/shm/popbox-fuzz-XXXXXX 2>/dev/null || mktemp -d "$work/scratch-XXXXXX")"
+export POPBOX_FUZZ_SCRATCH="$scratch"
+trap 'rm -rf "$work" "$scratch"' EXIT
 found=0
 for target in "${targets[@]}"; do
   corpus="$work/$target"

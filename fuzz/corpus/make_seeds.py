@@ -61,6 +61,24 @@ if len(sys.argv) > 1:
         write("fuzz_payload", "payload-packed", f.read()[PAYLOAD_OFFSET:])
 
 
+# -------------------------------------------------------- fuzz_setup_file
+# Eight bytes of the PE security directory (offset, length), then the
+# payload. A setup that verify calls sound, and the same with a signature.
+SOUND_SCRIPT = (b"[Install]\r\nTitle=Seed\r\nDefaultAppDir=<Program Files>\\Seed\r\n"
+                b"AppDirCaption=Install to:\r\nStartProgramsLink=<Programs Menu>\\Seed.lnk\r\n"
+                b"DesktopLink=<Desktop>\\Seed.lnk\r\nLinkTarget=app.exe\r\n"
+                b"StartProgramsLinkSelected=1\r\nDesktopLinkSelected=1\r\n")
+sound = (record(2, "Setup.ini", len(SOUND_SCRIPT), SOUND_SCRIPT) + record(1, "Docs", 0, b"") +
+         record(2, "Docs\\readme.txt", 21, bytes(WORKED)) + record(2, "app.exe", 2, b"MZ") + END)
+write("fuzz_setup_file", "sound", struct.pack("<II", 0, 0) + sound)
+certificate = struct.pack("<IHH", 16, 0x0200, 0x0002) + b"\x30\x82\x00\x00\x06\x09\x2a\x86"
+write("fuzz_setup_file", "signed",
+      struct.pack("<II", PAYLOAD_OFFSET + len(sound), len(certificate)) + sound + certificate)
+write("fuzz_setup_file", "hand-made", struct.pack("<II", 0, 0) + (
+      record(2, "Setup.ini", len(script), script) + record(1, "Docs", 0, b"") +
+      record(2, "Docs\\readme.txt", 21, bytes(WORKED)) + record(3, "odd", 0, b"") + END))
+
+
 # ------------------------------------------------------------ fuzz_script
 # FuzzedDataProvider takes numbers from the end of the input, the highest
 # byte first; the script text is what is left at the front. The tables and
