@@ -5,30 +5,9 @@
 #   test_start.sh CASE        CASE: no-script, folder-named-script,
 #                             script-name-case, no-payload, damaged-script
 #
-# Needs POPBOX_BIN_DIR with popbox-stub.exe, setup-driver.exe and make-setup.
-set -euo pipefail
-here="$(cd "$(dirname "$0")" && pwd)"
-. "$here/wine-prefix.sh"
-bin="${POPBOX_BIN_DIR:?POPBOX_BIN_DIR names the folder with the programs}"
 case_name="${1:?usage: test_start.sh CASE}"
-
-work="$(mktemp -d /tmp/popbox-wine-test.XXXXXX)"
-trap 'popbox_end_prefix; rm -rf "$work"' EXIT
-popbox_fresh_prefix "$work/prefix"
-
-setup="$work/setup.exe"
+. "$(cd "$(dirname "$0")" && pwd)/e2e-lib.sh"
 script='[Install]\r\nTitle=Start-up test\r\nDefaultAppDir=C:\\Start-up test\r\n'
-make_setup() { "$bin/make-setup" --stub "$bin/popbox-stub.exe" --out "$setup" "$@"; }
-
-# Runs the setup under the driver with the given steps; on failure shows
-# the transcript.
-drive() {
-  local status=0
-  wine "$bin/setup-driver.exe" --log "$(popbox_winpath "$work/log.txt")" --timeout 30 \
-    "$(popbox_winpath "$setup")" -- "$@" || status=$?
-  cat "$work/log.txt" 2>/dev/null || echo "(no transcript)"
-  return "$status"
-}
 
 # The one message of a setup without its script: one task-modal box, no
 # dialog, exit code 0.
@@ -37,6 +16,7 @@ expect_missing_script() {
     expect-exit 0 expect-no-more-windows expect-box-count 1
 }
 
+snapshot_before
 case "$case_name" in
   no-script)
     # Other records, among them a compressed one, but none named Setup.ini.
@@ -59,7 +39,7 @@ case "$case_name" in
   no-payload)
     # The bare stub: reading the first record fails.
     make_setup --no-end
-    [ "$(stat -c %s "$setup")" = 40960 ]
+    [ "$(stat -c %s "$setup")" = 40960 ] || fail "the bare stub is not 40960 bytes"
     expect_missing_script
     ;;
   damaged-script)
@@ -73,3 +53,6 @@ case "$case_name" in
     exit 2
     ;;
 esac
+# Nothing is written anywhere.
+check_outside
+finish
