@@ -8,7 +8,6 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/harden-lib.sh"
-harden_begin
 
 cases="$here/corrupt_cases.py"
 python3 "$cases" sample "$work/app"
@@ -20,19 +19,19 @@ while IFS=$'\t' read -r number dir outcome caption message what; do
   echo "case $number: $what -> $outcome: $caption: $message"
   rel="drive_c/Corrupt/N$number"
   setup="$work/cases/case-$number.exe"
-  box=(expect-box "$caption" "$(harden_quote "$message")")
+  box=(expect-box "$caption" "$(esc "$message")")
   case "$outcome" in
     start) steps=("${box[@]}" press-ok) ;;
-    stop) steps=(wait-dialog set-text 1000 "$(harden_quote "$dir")" press-ok "${box[@]}" press-ok) ;;
-    clean) steps=(wait-dialog set-text 1000 "$(harden_quote "$dir")" press-ok "${box[@]}" press-cancel) ;;
+    stop) steps=(wait-dialog set-text 1000 "$(esc "$dir")" press-ok "${box[@]}" press-ok) ;;
+    clean) steps=(wait-dialog set-text 1000 "$(esc "$dir")" press-ok "${box[@]}" press-cancel) ;;
   esac
   harden_run_checked "$rel" -- "$setup" "${steps[@]}" \
     expect-exit 0 expect-no-more-windows expect-box-count 1
 
   if [ "$outcome" = start ]; then
-    [ ! -e "$WINEPREFIX/$rel" ] || harden_fail "case $number: the install folder was made"
+    [ ! -e "$WINEPREFIX/$rel" ] || fail "case $number: the install folder was made"
   elif ! python3 "$cases" tree "$WINEPREFIX/$rel" | diff "$work/cases/case-$number.tree" - >&2; then
-    harden_fail "case $number: the install folder differs from the expected one (diff above)"
+    fail "case $number: the install folder differs from the expected one (diff above)"
   fi
 done <"$work/cases/cases.tsv"
-harden_end
+finish

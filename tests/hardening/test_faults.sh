@@ -21,7 +21,7 @@ set -euo pipefail
 case_name="${1:?usage: test_faults.sh CASE}"
 
 mounts=()
-harden_on_exit() {
+on_exit() {
   local m
   for m in "${mounts[@]}"; do umount "$m" 2>/dev/null || true; done
 }
@@ -52,12 +52,6 @@ script_text() {
   printf '%s' "[Install]\nTitle=Faults\nDefaultAppDir=$1\nAppDirCaption=Install to:\nStartProgramsLink=${2:-<Programs Menu>\\\\Faults.lnk}\nDesktopLink=<Desktop>\\\\Faults.lnk\nLinkTarget=a.txt\nStartProgramsLinkSelected=1\nDesktopLinkSelected=1"
 }
 
-# The install folder below the prefix's C: drive, as the snapshot names it.
-rel_of() {
-  local rest="${1#C:\\}"
-  printf 'drive_c/%s' "${rest//\\//}"
-}
-
 # Ending steps after the one message: the dialog ends by itself.
 ends=(press-ok expect-exit 0 expect-no-more-windows expect-box-count 1)
 # After a refusal before extraction the dialog stays open: cancel it.
@@ -68,7 +62,6 @@ stays=(press-ok press-cancel expect-exit 0 expect-no-more-windows expect-box-cou
 # (close-any fails on any window of another kind, as the other waits do.)
 unshown=(press-ok close-any DialogAsMain expect-exit 0 expect-box-count 1)
 
-harden_begin
 mkdir "$WINEPREFIX/drive_c/Faults"
 setup="$work/setup.exe"
 
@@ -83,11 +76,11 @@ case "$case_name" in
       expect-box "Cannot Install" 'Can'"'"'t write file T:\\App\\big.bin' "${ends[@]}"
     # What was written stays: the records before, and the partial file.
     [ "$(harden_list "$work/disk/App")" = 'Setup.ini a.txt big.bin' ] ||
-      harden_fail "T:\\App holds: $(harden_list "$work/disk/App")"
-    [ "$(cat "$work/disk/App/a.txt")" = 'written in full' ] || harden_fail "a.txt differs"
+      fail "T:\\App holds: $(harden_list "$work/disk/App")"
+    [ "$(cat "$work/disk/App/a.txt")" = 'written in full' ] || fail "a.txt differs"
     size=$(stat -c %s "$work/disk/App/big.bin")
     echo "big.bin: $size of 1048576 bytes written"
-    [ "$size" -lt 1048576 ] || harden_fail "big.bin is complete on a full disk"
+    [ "$size" -lt 1048576 ] || fail "big.bin is complete on a full disk"
     ;;
 
   file-in-the-way)
@@ -97,7 +90,7 @@ case "$case_name" in
     harden_run_checked -- "$setup" wait-dialog press-ok \
       expect-box "Cannot Install" 'Cannot create C:\\Faults\\blocker\\App' "${stays[@]}"
     [ "$(cat "$WINEPREFIX/drive_c/Faults/blocker")" = 'a file, not a folder' ] ||
-      harden_fail "the file in the way changed"
+      fail "the file in the way changed"
     ;;
 
   read-only)
@@ -108,7 +101,7 @@ case "$case_name" in
     harden_make_setup --out "$setup" file Setup.ini "@$work/Setup.ini" file a.txt 'never written'
     harden_run_checked -- "$setup" wait-dialog press-ok \
       expect-box "Cannot Install" 'Cannot create R:\\Parent\\New\\App' "${stays[@]}"
-    [ -z "$(ls -A "$work/ro/Parent")" ] || harden_fail "something was made on the read-only drive"
+    [ -z "$(ls -A "$work/ro/Parent")" ] || fail "something was made on the read-only drive"
     ;;
 
   missing-link-folder)
@@ -117,15 +110,15 @@ case "$case_name" in
       "$(script_text 'C:\\Faults\\App' '<Programs Menu>\\Missing\\Faults.lnk')"
     harden_make_setup --out "$setup" file Setup.ini "@$work/Setup.ini" folder bin \
       file a.txt 'installed' file 'bin\b.txt' 'installed too'
-    harden_run_checked "$(rel_of "$app")" -- "$setup" wait-dialog press-ok \
-      expect-box "Cannot Install" "Can't create link:\\n$(harden_quote "$POPBOX_PROGRAMS\\Missing\\Faults.lnk")" \
+    harden_run_checked "$(rel "$app")" -- "$setup" wait-dialog press-ok \
+      expect-box "Cannot Install" "Can't create link:\\n$(esc "$POPBOX_PROGRAMS\\Missing\\Faults.lnk")" \
       "${ends[@]}"
     # The files stay; the desktop shortcut is not attempted.
-    dir="$WINEPREFIX/$(rel_of "$app")"
+    dir="$WINEPREFIX/$(rel "$app")"
     [ "$(harden_tree "$dir" | awk '{ print $1, $3 }' | tr '\n' ' ')" = "f Setup.ini f a.txt d bin f bin/b.txt " ] ||
-      harden_fail "the install folder holds: $(harden_tree "$dir")"
-    [ ! -e "$POPBOX_PROGRAMS_DIR/Missing" ] || harden_fail "the shortcut's folder was made"
-    [ -z "$(ls -A "$POPBOX_DESKTOP_DIR")" ] || harden_fail "a desktop shortcut was made"
+      fail "the install folder holds: $(harden_tree "$dir")"
+    [ ! -e "$POPBOX_PROGRAMS_DIR/Missing" ] || fail "the shortcut's folder was made"
+    [ -z "$(ls -A "$POPBOX_DESKTOP_DIR")" ] || fail "a desktop shortcut was made"
     ;;
 
   macros)
@@ -183,15 +176,15 @@ case "$case_name" in
     wine "$bin/file-locker.exe" "$(popbox_winpath "$setup")" "$(popbox_winpath "$work/dialog-up")" \
       "$(popbox_winpath "$work/release")" "$(popbox_winpath "$work/locked")" >"$work/locker.txt" 2>&1 &
     locker=$!
-    harden_run_checked "$(rel_of "$app")" -- "$setup" wait-dialog \
-      signal-file "$(harden_quote "$(popbox_winpath "$work/dialog-up")")" \
-      wait-file "$(harden_quote "$(popbox_winpath "$work/locked")")" press-ok \
+    harden_run_checked "$(rel "$app")" -- "$setup" wait-dialog \
+      signal-file "$(esc "$(popbox_winpath "$work/dialog-up")")" \
+      wait-file "$(esc "$(popbox_winpath "$work/locked")")" press-ok \
       expect-box Bug "File Corrupted. Can't Find BLOBs." "${ends[@]}"
     touch "$work/release"
-    wait "$locker" || harden_fail "the locker failed: $(cat "$work/locker.txt")"
+    wait "$locker" || fail "the locker failed: $(cat "$work/locker.txt")"
     # The folder was made before extraction; nothing went into it.
-    dir="$WINEPREFIX/$(rel_of "$app")"
-    [ -d "$dir" ] && [ -z "$(ls -A "$dir")" ] || harden_fail "the install folder is missing or not empty"
+    dir="$WINEPREFIX/$(rel "$app")"
+    [ -d "$dir" ] && [ -z "$(ls -A "$dir")" ] || fail "the install folder is missing or not empty"
     ;;
 
   shrunk)
@@ -203,14 +196,14 @@ case "$case_name" in
     # Cut in the middle of b.txt's contents once the dialog is up.
     length=$(($(stat -c %s "$setup") - 13 - (13 + 5 + 13) - 2000))
     (poll_file "$work/dialog-up" && truncate -s "$length" "$setup" && touch "$work/shrunk") &
-    harden_run_checked "$(rel_of "$app")" -- "$setup" wait-dialog \
-      signal-file "$(harden_quote "$(popbox_winpath "$work/dialog-up")")" \
-      wait-file "$(harden_quote "$(popbox_winpath "$work/shrunk")")" press-ok \
+    harden_run_checked "$(rel "$app")" -- "$setup" wait-dialog \
+      signal-file "$(esc "$(popbox_winpath "$work/dialog-up")")" \
+      wait-file "$(esc "$(popbox_winpath "$work/shrunk")")" press-ok \
       expect-box Bug "File Corrupted. Can't Read BLOBs." "${ends[@]}"
     wait
-    dir="$WINEPREFIX/$(rel_of "$app")"
+    dir="$WINEPREFIX/$(rel "$app")"
     [ "$(harden_list "$dir")" = "Setup.ini a.txt" ] ||
-      harden_fail "the install folder holds: $(harden_list "$dir")"
+      fail "the install folder holds: $(harden_list "$dir")"
     ;;
 
   *)
@@ -218,4 +211,4 @@ case "$case_name" in
     exit 2
     ;;
 esac
-harden_end
+finish

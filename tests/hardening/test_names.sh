@@ -7,7 +7,6 @@
 # One Wine run per name, all in one prefix, each into its own folder.
 set -euo pipefail
 . "$(cd "$(dirname "$0")" && pwd)/harden-lib.sh"
-harden_begin
 
 # KIND NAME: file records, folder records of the same shapes, names with
 # empty or "." elements, device names (Windows would open the device), and
@@ -38,15 +37,15 @@ for entry in "${cases[@]}"; do
   fi
   echo "case $index: $kind record named \"$name\""
   harden_run_checked "drive_c/Names/N$index" -- "$setup" \
-    wait-dialog press-ok expect-box Bug "Bad BLOB Name: $(harden_quote "$name")" press-ok \
+    wait-dialog press-ok expect-box Bug "Bad BLOB Name: $(esc "$name")" press-ok \
     expect-exit 0 expect-no-more-windows expect-box-count 1
 
   # Exactly the records before the bad one, with their contents.
   dir="$WINEPREFIX/drive_c/Names/N$index"
   got="$(harden_tree "$dir" | awk '{ $2 = ($1 == "d") ? "-" : $2; print }')"
   want="$(printf '%s\n' "f $(stat -c %s "$work/Setup.ini") Setup.ini" "f 29 good.txt" "d - sub")"
-  [ "$got" = "$want" ] || harden_fail "case $index: install folder holds:"$'\n'"$got"
+  [ "$got" = "$want" ] || fail "case $index: install folder holds:"$'\n'"$got"
   [ "$(cat "$dir/good.txt")" = 'written before the bad record' ] ||
-    harden_fail "case $index: good.txt has other contents"
+    fail "case $index: good.txt has other contents"
 done
-harden_end
+finish

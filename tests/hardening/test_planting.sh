@@ -31,11 +31,10 @@ known='advapi32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll ole
 imports="$(i686-w64-mingw32-objdump -p "$bin/popbox-stub.exe" | awk '/DLL Name:/ { print tolower($3) }')"
 echo "stub imports:" $imports
 for dll in $imports; do
-  grep -qw "$dll" <<<"$known" || harden_fail "the stub imports $dll, which is not a known system DLL"
+  grep -qw "$dll" <<<"$known" || fail "the stub imports $dll, which is not a known system DLL"
 done
-[ -n "$imports" ] || harden_fail "no imports found in the stub"
+[ -n "$imports" ] || fail "no imports found in the stub"
 
-harden_begin
 dir="$work/Downloads"
 mkdir "$dir" "$work/markers"
 for dll in "${dlls[@]}"; do cp "$bin/planted/$dll" "$dir/"; done
@@ -60,18 +59,18 @@ echo "control, default load order:"
 control "${dlls[@]}"
 default_loaded="$(markers)"
 echo "  markers: ${default_loaded:-none}"
-[ -n "$default_loaded" ] || harden_fail "Wine loaded no planted DLL: the runs below prove nothing"
+[ -n "$default_loaded" ] || fail "Wine loaded no planted DLL: the runs below prove nothing"
 clear_markers
 
 export WINEDLLOVERRIDES="$base_overrides;$override"
 echo "control, native first for ${native_first[*]}:"
 control "${native_first[@]}"
 [ "$(markers)" = "$(printf '%s.loaded\n' "${native_first[@]}" | LC_ALL=C sort | xargs)" ] ||
-  harden_fail "the control did not load every planted DLL: $(markers)"
+  fail "the control did not load every planted DLL: $(markers)"
 clear_markers
 echo "control, system folder only:"
 control --system32-only "${native_first[@]}"
-[ -z "$(markers)" ] || harden_fail "SetDefaultDllDirectories did not keep planted DLLs out: $(markers)"
+[ -z "$(markers)" ] || fail "SetDefaultDllDirectories did not keep planted DLLs out: $(markers)"
 clear_markers
 export WINEDLLOVERRIDES="$base_overrides"
 
@@ -91,13 +90,13 @@ run_setup() {
 mkdir "$WINEPREFIX/drive_c/Planting"
 echo "setup, default load order"
 run_setup "$bin/popbox-stub.exe" Default
-[ -z "$(markers)" ] || harden_fail "the setup loaded planted DLLs: $(markers)"
+[ -z "$(markers)" ] || fail "the setup loaded planted DLLs: $(markers)"
 clear_markers
 
 export WINEDLLOVERRIDES="$base_overrides;$override"
 echo "setup, native first for ${native_first[*]}"
 run_setup "$bin/popbox-stub.exe" NativeFirst
-[ -z "$(markers)" ] || harden_fail "the setup loaded planted DLLs: $(markers)"
+[ -z "$(markers)" ] || fail "the setup loaded planted DLLs: $(markers)"
 clear_markers
 
 # 4. The same with the call gone: the name looked up no longer exists.
@@ -112,6 +111,6 @@ PY
 echo "setup without the restriction, native first for ${native_first[*]}"
 run_setup "$work/no-restriction.exe" Unrestricted
 grep -qw uxtheme.dll.loaded <<<"$(markers)" ||
-  harden_fail "without the restriction the planted uxtheme.dll was not loaded either: the test has no teeth"
+  fail "without the restriction the planted uxtheme.dll was not loaded either: the test has no teeth"
 echo "  markers: $(markers)"
-harden_end
+finish

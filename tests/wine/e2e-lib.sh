@@ -27,7 +27,10 @@
 #                        between the driver's signal-file and wait-file steps
 #   signal FILE / wait_for FILE   the Linux side of those steps
 #   snapshot_before, check_outside WINPATH...
-#                        nothing may change outside the given paths
+#                        no crash, and nothing changed outside the given paths
+#   check_no_crash, check_changes_outside RELPATH...
+#                        the same in parts, without waiting for programs
+#   on_exit              defined by a script: runs once Wine has ended
 #   check_tree DIR WINDIR, check_file_text WINPATH FILE, check_link,
 #   check_absent WINPATH..., check_record TARGET FOLDER, check_no_record
 #   finish               prints the verdict and exits
@@ -38,7 +41,13 @@ bin="${POPBOX_BIN_DIR:?POPBOX_BIN_DIR names the folder with the programs}"
 lnk_info="$e2e_here/../../scripts/lnk_info.py"
 
 work="$(mktemp -d /tmp/popbox-e2e.XXXXXX)"
-trap 'popbox_end_prefix; rm -rf "$work"' EXIT
+# A script's own on_exit (unmounting, say) runs once Wine has let go.
+e2e_cleanup() {
+  popbox_end_prefix
+  if declare -F on_exit >/dev/null; then on_exit || true; fi
+  rm -rf "$work"
+}
+trap e2e_cleanup EXIT
 popbox_fresh_prefix "$work/prefix"
 setup="$work/setup.exe"
 
@@ -152,15 +161,34 @@ wait_for() {
 
 snapshot_before() { popbox_snapshot "$work/before"; }
 
-# After the run (and every program it started) has ended: nothing changed
-# in the prefix outside the given C:\ paths.
+# A crashing program stays suspended under the crash handler's dialog, so
+# the driver only sees a timeout; this names the cause.
+check_no_crash() {
+  local file proc
+  for file in $(grep -ls winedbg /proc/[0-9]*/cmdline); do
+    proc="${file%/cmdline}"
+    if tr '\0' '\n' 2>/dev/null <"$proc/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      fail "a crash handler (winedbg, process ${proc#/proc/}) runs: a program crashed"
+    fi
+  done
+}
+
+# Nothing changed in the prefix since snapshot_before outside the given
+# paths, relative to the prefix (as the snapshots list them).
+check_changes_outside() {
+  popbox_snapshot "$work/after"
+  popbox_changes_outside "$work/before" "$work/after" "$@" >"$work/changes.txt" ||
+    { cat "$work/changes.txt"; fail "files changed outside ${*:-nothing} (listed above)"; }
+}
+
+# After the run and every program it started have ended, no crash and
+# nothing changed in the prefix outside the given C:\ paths.
 check_outside() {
   local allowed=() path
+  check_no_crash
   wineserver -w
   for path in "$@"; do allowed+=("$(rel "$path")"); done
-  popbox_snapshot "$work/after"
-  popbox_changes_outside "$work/before" "$work/after" "${allowed[@]}" >"$work/changes.txt" ||
-    { cat "$work/changes.txt"; fail "files changed outside ${*:-nothing} (listed above)"; }
+  check_changes_outside "${allowed[@]}"
 }
 
 # The installed folder holds exactly the application's folders and files,
