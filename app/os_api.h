@@ -27,6 +27,14 @@ uint32_t GetOwnPath(char* buffer, uint32_t size);
 void OverrideOwnPath(const char* path);
 #endif
 
+#ifndef _WIN32
+// The host backend finds an existing name that matches a written one as
+// Windows would: by default without regard to the case of A to Z; host
+// tools that know the code page set a fuller match. Null restores the
+// default.
+void SetNameMatch(bool (*same)(const char* a, const char* b));
+#endif
+
 // Opens an existing file for reading; others may read it meanwhile.
 FileHandle OpenForReading(const char* path);
 // Creates or truncates a file for writing, shared with nobody.

@@ -1,7 +1,9 @@
 // Host backend. The shared code composes Windows paths ("dir\sub\file");
 // the functions that create, query or remove files take every backslash
-// for a separator and hand the kernel slashes. Reading the program's own
+// for a separator, match names to existing ones without regard to case as
+// Windows does, and hand the kernel slashes. Reading the program's own
 // file takes the path as it is.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -10,6 +12,7 @@
 #include <unistd.h>
 
 #include "app/os_api.h"
+#include "script/text.h"
 
 namespace popbox {
 
@@ -17,7 +20,48 @@ const FileHandle INVALID_FILE = -1;
 
 namespace {
 
-// A host copy of a Windows path: backslashes become slashes.
+bool (*sameName)(const char*, const char*) = EqualTextNoCase;
+
+// Windows finds "DocS\readme.txt" in a folder made as "Docs": names match
+// without regard to case. An element that does not exist as written is
+// looked up among its folder's names, and a name of the same length that
+// matches takes its place; the elements behind it are left as they are once
+// one is found nowhere.
+void MatchExistingNames(char* path) {
+  char* element = path;
+  while (*element == '/') ++element;
+  while (*element) {
+    char* end = element;
+    while (*end && *end != '/') ++end;
+    char kept = *end;
+    *end = 0;
+    struct stat st;
+    bool found = lstat(path, &st) == 0;
+    if (!found && errno == ENOENT) {
+      char separator = element > path ? element[-1] : 0;
+      if (separator) element[-1] = 0;
+      DIR* folder = opendir(separator ? (element - 1 > path ? path : "/") : ".");
+      if (separator) element[-1] = separator;
+      size_t length = static_cast<size_t>(end - element);
+      while (folder && !found) {
+        const dirent* entry = readdir(folder);
+        if (!entry) break;
+        if (strlen(entry->d_name) == length && sameName(entry->d_name, element)) {
+          memcpy(element, entry->d_name, length);
+          found = true;
+        }
+      }
+      if (folder) closedir(folder);
+    }
+    *end = kept;
+    if (!found) return;
+    element = end;
+    while (*element == '/') ++element;
+  }
+}
+
+// A host copy of a Windows path: backslashes become slashes, and names
+// match existing ones as on Windows.
 struct HostPath {
   char text[PATH_MAX];
   bool ok;
@@ -26,10 +70,15 @@ struct HostPath {
     ok = n < sizeof text;
     if (!ok) return;
     for (size_t i = 0; i <= n; ++i) text[i] = path[i] == '\\' ? '/' : path[i];
+    MatchExistingNames(text);
   }
 };
 
 }  // namespace
+
+void SetNameMatch(bool (*same)(const char* a, const char* b)) {
+  sameName = same ? same : EqualTextNoCase;
+}
 
 static const char* ownPathOverride = nullptr;
 void OverrideOwnPath(const char* path) { ownPathOverride = path; }

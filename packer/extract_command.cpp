@@ -72,6 +72,13 @@ void NamesToUtf8(const std::string& folder, const CodePage& page) {
   }
 }
 
+// Names written to the folder match existing ones as Windows matches them:
+// without regard to case, in the code page of the names.
+const CodePage* namePage = nullptr;
+bool SameNameInPage(const char* a, const char* b) {
+  return CaseFoldKey(*namePage, a) == CaseFoldKey(*namePage, b);
+}
+
 struct FolderHandle {
   int fd = -1;
   ~FolderHandle() {
@@ -113,9 +120,12 @@ void ExtractCommand(const std::string& setupPath, const std::string& folder, con
   if (setupFd < 0) throw PackerError(DescribeFailure(setupPath, "cannot open", errno));
   std::string ownPath = "/proc/self/fd/" + std::to_string(setupFd);
   OverrideOwnPath(ownPath.c_str());
+  namePage = &page;
+  SetNameMatch(SameNameInPage);
   ClearError();
   bool ok =
       theScript.LoadFromPayload(SETUP_SCRIPT_NAME) && ExtractPayload(installDir.c_str(), "", "");
+  SetNameMatch(nullptr);
   OverrideOwnPath(nullptr);
   close(setupFd);
   theScript.Clear();

@@ -244,5 +244,25 @@ TEST_F(InspectTest, ExtractShowsWhatTheSetupWouldShow) {
   }
 }
 
+// Windows matches names without regard to case, in the names' code page:
+// a record "DocS\a.txt" goes into the folder made as "Docs", and "\xC9"
+// (É) into "\xE9" (é). Extract puts them where the setup would, and verify
+// calls such a setup sound.
+TEST_F(InspectTest, ExtractMatchesNamesAsWindowsDoes) {
+  fs::path setup = out_ / "cases.exe";
+  WriteBytes(setup, BuildSetup({{BLOB_FILE, "Setup.ini", GoodScript()},
+                                {BLOB_FILE, "readme.txt", "read me"},
+                                {BLOB_FOLDER, "Docs", ""},
+                                {BLOB_FILE, "DocS\\a.txt", "first"},
+                                {BLOB_FOLDER, "docs\\Caf\xE9", ""},
+                                {BLOB_FILE, "DOCS\\CAF\xC9\\b.txt", "second"}}));
+  ASSERT_EQ(Popbox({"verify", setup.string()}), 0) << err_text_;
+  fs::path into = root_ / "cases";
+  ASSERT_EQ(Popbox({"extract", setup.string(), into.string()}), 0) << err_text_;
+  EXPECT_EQ(ReadText(into / "Docs" / "a.txt"), "first");
+  EXPECT_EQ(ReadText(into / "Docs" / "Café" / "b.txt"), "second");
+  EXPECT_EQ(std::distance(fs::recursive_directory_iterator(into), {}), 6);
+}
+
 }  // namespace
 }  // namespace popbox_packer_test
