@@ -28,7 +28,17 @@ bool (*sameName)(const char*, const char*) = EqualTextNoCase;
 // matches takes its place; the elements behind it are left as they are once
 // one is found nowhere.
 void MatchExistingNames(char* path) {
+  // Usually the folder exists as written and only the last name is new:
+  // the walk then starts there.
   char* element = path;
+  char* last = strrchr(path, '/');
+  if (last && last > path) {
+    struct stat st;
+    *last = 0;
+    bool folderExists = lstat(path, &st) == 0;
+    *last = '/';
+    if (folderExists) element = last + 1;
+  }
   while (*element == '/') ++element;
   while (*element) {
     char* end = element;

@@ -51,6 +51,11 @@ struct Walk {
   bool slow = false;            // the reader would ask for a block in the slow band
 };
 
+uint32_t Load32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
 // The record format, read straight from the input bytes.
 Walk ReferenceWalk(const uint8_t* data, size_t size) {
   Walk walk;
@@ -60,8 +65,8 @@ Walk ReferenceWalk(const uint8_t* data, size_t size) {
     const uint8_t* h = data + at;
     uint32_t magic = static_cast<uint32_t>(h[0] | (h[1] << 8));
     uint32_t nameLength = static_cast<uint32_t>(h[2] | (h[3] << 8));
-    uint32_t unpackedSize = fuzz::Load32(h + 4);
-    uint32_t packedSize = fuzz::Load32(h + 8);
+    uint32_t unpackedSize = Load32(h + 4);
+    uint32_t packedSize = Load32(h + 8);
     Record record{std::string(), h[12], {}};
     at += popbox::BLOB_HEADER_SIZE;
     if (magic != popbox::BLOB_MAGIC || nameLength > popbox::MAX_NAME_LENGTH) break;

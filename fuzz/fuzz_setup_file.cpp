@@ -75,22 +75,28 @@ bool OnlyFilesAndFolders(const std::string& folder) {
   return true;
 }
 
+// The stub image is written once; each input replaces what follows it and
+// the security directory.
 std::string SetupFile(const uint8_t* data, size_t size) {
   static int fd = -1;
   static std::string path;
+  constexpr off_t SECURITY_DIRECTORY = 64 + 24 + 96 + 4 * 8;
   if (fd < 0) {
     fd = memfd_create("popbox-fuzz-setup", 0);
     if (fd < 0) abort();
     path = "/proc/self/fd/" + std::to_string(fd);
+    uint8_t image[popbox::PAYLOAD_OFFSET] = {'M', 'Z'};
+    image[0x3C] = 64;                 // the PE header's offset
+    memcpy(image + 64, "PE\0\0", 4);  // signature
+    image[64 + 24] = 0x0B;            // optional header magic 0x10B
+    image[64 + 25] = 0x01;
+    if (pwrite(fd, image, sizeof image, 0) != sizeof image) abort();
   }
-  uint8_t image[popbox::PAYLOAD_OFFSET] = {'M', 'Z'};
-  image[0x3C] = 64;                 // the PE header's offset
-  memcpy(image + 64, "PE\0\0", 4);  // signature
-  image[64 + 24] = 0x0B;            // optional header magic 0x10B
-  image[64 + 25] = 0x01;
-  memcpy(image + 64 + 24 + 96 + 4 * 8, data, 8);  // the security directory
-  if (ftruncate(fd, 0) != 0 || pwrite(fd, image, sizeof image, 0) != sizeof image) abort();
-  if (size > 8 && pwrite(fd, data + 8, size - 8, sizeof image) != static_cast<ssize_t>(size - 8)) {
+  if (ftruncate(fd, popbox::PAYLOAD_OFFSET) != 0 || pwrite(fd, data, 8, SECURITY_DIRECTORY) != 8) {
+    abort();
+  }
+  if (size > 8 &&
+      pwrite(fd, data + 8, size - 8, popbox::PAYLOAD_OFFSET) != static_cast<ssize_t>(size - 8)) {
     abort();
   }
   return path;

@@ -24,23 +24,16 @@ inline bool InSlowBand(uint32_t size) {
   return block > SLOW_FROM && block <= REFUSED_FROM;
 }
 
-inline uint32_t Load32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 // True when a record header that a reader of this payload meets asks for
 // a block in the slow band. The walk follows the stated lengths and stops
 // where the input ends.
 inline bool AsksForSlowBlock(const uint8_t* payload, size_t size) {
   size_t at = 0;
   while (size - at >= popbox::BLOB_HEADER_SIZE) {
-    const uint8_t* h = payload + at;
-    uint32_t nameLength = static_cast<uint32_t>(h[2] | (h[3] << 8));
-    uint32_t unpackedSize = Load32(h + 4);
-    uint32_t packedSize = Load32(h + 8);
-    if (InSlowBand(unpackedSize) || InSlowBand(packedSize)) return true;
-    uint64_t next = static_cast<uint64_t>(at) + popbox::BLOB_HEADER_SIZE + nameLength + packedSize;
+    popbox::BlobHeader h = popbox::BlobHeader::Parse(payload + at);
+    if (InSlowBand(h.unpackedSize) || InSlowBand(h.packedSize)) return true;
+    uint64_t next =
+        static_cast<uint64_t>(at) + popbox::BLOB_HEADER_SIZE + h.nameLength + h.packedSize;
     if (next > size) return false;
     at = static_cast<size_t>(next);
   }

@@ -1,4 +1,4 @@
-// popbox: the host tool that builds and inspects setups. This file parses
+// popbox: the host tool that builds setups and reads them back. This file parses
 // the command line and dispatches; each command lives in its own file.
 // Exit codes: 0 success, 1 a failure of the input, 2 a usage error.
 #include <iostream>

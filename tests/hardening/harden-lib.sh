@@ -15,9 +15,7 @@
 #                                 "kind size path" lines
 . "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../wine/e2e-lib.sh"
 
-harden_script() {
-  printf '%b' "$2" | sed 's/$/\r/' >"$1"
-}
+harden_script() { printf '%b' "$2" | script_file "$1"; }
 
 harden_make_setup() {
   "$bin/make-setup" --stub "$bin/popbox-stub.exe" "$@"

@@ -39,9 +39,9 @@ void Store32(Bytes& image, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) image[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-using InspectTest = PackerTest;
+using SetupReadingTest = PackerTest;
 
-TEST_F(InspectTest, VerifyAcceptsWhatPackWritesAndASignedSetup) {
+TEST_F(SetupReadingTest, VerifyAcceptsWhatPackWritesAndASignedSetup) {
   fs::create_directories(app_ / "docs" / "more");
   WriteText(app_ / "docs" / "more" / "a.txt", std::string(5000, 'a'));
   fs::path setup = out_ / "setup.exe";
@@ -75,7 +75,7 @@ TEST_F(InspectTest, VerifyAcceptsWhatPackWritesAndASignedSetup) {
       << err_text_;
 }
 
-TEST_F(InspectTest, VerifyNamesTheFirstProblem) {
+TEST_F(SetupReadingTest, VerifyNamesTheFirstProblem) {
   const std::string script = GoodScript();
   const Raw ini = {BLOB_FILE, "Setup.ini", script};
   const Raw readme = {BLOB_FILE, "readme.txt", "r"};
@@ -130,7 +130,7 @@ TEST_F(InspectTest, VerifyNamesTheFirstProblem) {
   }
 }
 
-TEST_F(InspectTest, ListShowsRecordsAndTotals) {
+TEST_F(SetupReadingTest, ListShowsRecordsAndTotals) {
   WriteText(app_ / "big.txt", std::string(10000, 'z'));
   WriteText(app_ / "naïve.txt", "n");
   fs::path setup = out_ / "setup.exe";
@@ -148,7 +148,7 @@ TEST_F(InspectTest, ListShowsRecordsAndTotals) {
   EXPECT_NE(lines[5].find("%)"), std::string::npos) << lines[5];
 }
 
-TEST_F(InspectTest, ListRefusesWhatTheStubCouldNotRead) {
+TEST_F(SetupReadingTest, ListRefusesWhatTheStubCouldNotRead) {
   WriteText(app_ / "Setup.ini", std::string(400, 'a') + GoodScript());
   fs::path setup = out_ / "setup.exe";
   ASSERT_EQ(Pack(app_, setup, {"--store"}), 0) << err_text_;
@@ -181,7 +181,7 @@ TEST_F(InspectTest, ListRefusesWhatTheStubCouldNotRead) {
   EXPECT_NE(err_text_.find("missing.exe"), std::string::npos) << err_text_;
 }
 
-TEST_F(InspectTest, ExtractReproducesTheFolder) {
+TEST_F(SetupReadingTest, ExtractReproducesTheFolder) {
   fs::create_directories(app_ / "docs" / "Überblick");
   fs::create_directories(app_ / "empty");
   WriteBytes(app_ / "docs" / "random.bin", RandomBytes(70000, 3));
@@ -212,7 +212,7 @@ TEST_F(InspectTest, ExtractReproducesTheFolder) {
 
 // The stub's own extraction decides; its message and caption are shown,
 // and nothing lands outside the folder.
-TEST_F(InspectTest, ExtractShowsWhatTheSetupWouldShow) {
+TEST_F(SetupReadingTest, ExtractShowsWhatTheSetupWouldShow) {
   const Raw ini = {BLOB_FILE, "Setup.ini", GoodScript()};
   struct Case {
     const char* what;
@@ -248,7 +248,7 @@ TEST_F(InspectTest, ExtractShowsWhatTheSetupWouldShow) {
 // a record "DocS\a.txt" goes into the folder made as "Docs", and "\xC9"
 // (É) into "\xE9" (é). Extract puts them where the setup would, and verify
 // calls such a setup sound.
-TEST_F(InspectTest, ExtractMatchesNamesAsWindowsDoes) {
+TEST_F(SetupReadingTest, ExtractMatchesNamesAsWindowsDoes) {
   fs::path setup = out_ / "cases.exe";
   WriteBytes(setup, BuildSetup({{BLOB_FILE, "Setup.ini", GoodScript()},
                                 {BLOB_FILE, "readme.txt", "read me"},
