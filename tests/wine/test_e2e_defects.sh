@@ -6,7 +6,7 @@
 #   test_e2e_defects.sh CASE    CASE: no-default-dir, macro-unknown,
 #                               macro-undefined, string-overflow,
 #                               folder-twice, unknown-type, corrupt-record,
-#                               bad-name, path-too-long,
+#                               path-too-long,
 #                               link-folder-missing, missing-target
 #
 # Needs POPBOX_BIN_DIR with popbox, popbox-stub.exe, setup-driver.exe,
@@ -131,16 +131,6 @@ REG
     check_absent "$APP_WIN\\b.txt" "$APP_WIN\\c.txt"
     ;;
 
-  bad-name)
-    # A record name that climbs out of the install folder writes nothing
-    # there or anywhere else.
-    write_script "$default_dir"
-    make_setup file Setup.ini "@$app/Setup.ini" file a.txt 'before' \
-      file '..\evil.txt' 'escaped' file c.txt 'after'
-    expect_stop Bug 'Bad BLOB Name: ..\evil.txt'
-    check_installed a.txt before
-    check_absent "$POPBOX_PROGRAM_FILES\\evil.txt" "$APP_WIN\\c.txt"
-    ;;
 
   path-too-long)
     # An install folder of 240 characters holds Setup.ini (250) but not a
