@@ -3,10 +3,10 @@
 // the registry. The exit code is 0 on every path.
 #include <windows.h>
 
-#include "app/error_slot.h"
-#include "app/show_error.h"
-#include "app/the_script.h"
+#include "base/error_slot.h"
+#include "script/script_document.h"
 #include "ui/setup_dialog.h"
+#include "ui/show_error.h"
 
 namespace {
 

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/greedy_encoder.h"
 #include "packer/encoder.h"
 #include "payload/unpack.h"
 

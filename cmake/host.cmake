@@ -8,8 +8,7 @@ if(POPBOX_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-add_library(popbox_core STATIC ${POPBOX_CORE_SOURCES} app/os_api_posix.cpp script/registry_fake.cpp)
-target_compile_definitions(popbox_core PUBLIC POPBOX_OWN_PATH_OVERRIDE)
+popbox_add_core(popbox_core posix table)
 
 add_subdirectory(packer)
 add_subdirectory(tests)

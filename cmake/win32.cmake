@@ -9,39 +9,38 @@ set(POPBOX_STUB_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tab
 set(POPBOX_STUB_LINK_FLAGS -mwindows -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
     -Wl,--large-address-aware)
 
+# The shared code as the stub compiles it; the Win32 unit tests link the
+# same library, so they test the code that ships.
+popbox_add_core(popbox_core_win32 win32 win32)
+target_compile_options(popbox_core_win32 PRIVATE ${POPBOX_STUB_FLAGS})
+
 set(POPBOX_STUB_SOURCES
-  ${POPBOX_CORE_SOURCES}
-  app/os_api_win32.cpp
-  app/show_error.cpp
   app/manifest.rc
   app/winmain.cpp
   install/launch.cpp
   install/shortcuts.cpp
-  script/registry_win32.cpp
   ui/setup_dialog.cpp
+  ui/show_error.cpp
+  ui/web_address.cpp
 )
 # The resource script (dialogs and icon) adds itself here.
-include(${CMAKE_SOURCE_DIR}/ui/resources.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/ui/resources.cmake)
 list(APPEND POPBOX_STUB_SOURCES ${POPBOX_STUB_RESOURCES})
 
 add_executable(popbox-stub-linked WIN32 ${POPBOX_STUB_SOURCES})
 target_compile_options(popbox-stub-linked PRIVATE ${POPBOX_STUB_FLAGS})
 target_link_options(popbox-stub-linked PRIVATE ${POPBOX_STUB_LINK_FLAGS})
-target_link_libraries(popbox-stub-linked PRIVATE ole32 shell32 advapi32 uuid)
+target_link_libraries(popbox-stub-linked PRIVATE popbox_core_win32 ole32 shell32 advapi32 uuid)
 set_target_properties(popbox-stub-linked PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
 
 add_custom_command(
   OUTPUT "${POPBOX_BIN_DIR}/popbox-stub.exe"
   COMMAND ${CMAKE_COMMAND} -DIN=$<TARGET_FILE:popbox-stub-linked>
-          -DOUT=${POPBOX_BIN_DIR}/popbox-stub.exe -DSIZE=40960 -P ${CMAKE_SOURCE_DIR}/cmake/pad_stub.cmake
+          -DOUT=${POPBOX_BIN_DIR}/popbox-stub.exe -DSIZE=${POPBOX_PAYLOAD_OFFSET}
+          -P ${CMAKE_SOURCE_DIR}/cmake/pad_stub.cmake
   DEPENDS popbox-stub-linked ${CMAKE_SOURCE_DIR}/cmake/pad_stub.cmake
   VERBATIM)
 add_custom_target(popbox-stub ALL DEPENDS "${POPBOX_BIN_DIR}/popbox-stub.exe")
-
-# The shared code again, as a library for the Win32 unit tests.
-add_library(popbox_core_win32 STATIC ${POPBOX_CORE_SOURCES} app/os_api_win32.cpp app/show_error.cpp
-            script/registry_win32.cpp)
-target_compile_definitions(popbox_core_win32 PUBLIC POPBOX_OWN_PATH_OVERRIDE)
 
 add_subdirectory(packer)
 add_subdirectory(tests)

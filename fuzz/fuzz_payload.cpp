@@ -1,7 +1,7 @@
 // The payload reader walking arbitrary file contents.
 //
 // The input is placed behind PAYLOAD_OFFSET zero bytes in a memory file,
-// which the reader opens as "its own file" through /proc/self/fd. The walk
+// which thePayload reads as "its own file". The walk
 // (OpenPayload, ReadNextBlob until false or BLOB_END, ClosePayload) must
 // agree with a plain reference parser of the record format: the same
 // records with the same names, types and contents, and a failure at the
@@ -23,13 +23,13 @@
 #include <string>
 #include <vector>
 
-#include "app/error_slot.h"
-#include "app/os_api.h"
+#include "base/error_slot.h"
+#include "base/text.h"
 #include "fuzz/fuzz_support.h"
 #include "payload/payload_format.h"
 #include "payload/payload_stream.h"
+#include "platform/os_api.h"
 #include "script/script_document.h"
-#include "script/text.h"
 
 extern "C" const char* __asan_default_options() {
   return "allocator_may_return_null=1:max_allocation_size_mb=64";
@@ -96,9 +96,7 @@ int MemoryFile() {
   if (fd < 0) {
     fd = memfd_create("popbox-fuzz-payload", 0);
     if (fd < 0) abort();
-    static char path[64];
-    snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-    popbox::OverrideOwnPath(path);
+    popbox::thePayload = popbox::PayloadStream(fd);
   }
   return fd;
 }
@@ -120,14 +118,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!size && ftruncate(fd, popbox::PAYLOAD_OFFSET) != 0) abort();
 
   char* name = static_cast<char*>(malloc(popbox::NAME_BUFFER_SIZE));
-  FUZZ_CHECK(popbox::OpenPayload());
+  FUZZ_CHECK(popbox::thePayload.OpenPayload());
   size_t count = 0;
   bool failed = false;
   for (;;) {
     uint8_t* contents = nullptr;
     uint32_t unpackedSize = 0;
     uint32_t type = 0;
-    if (!popbox::ReadNextBlob(name, &contents, &unpackedSize, &type)) {
+    if (!popbox::thePayload.ReadNextBlob(name, &contents, &unpackedSize, &type)) {
       FUZZ_CHECK(contents == nullptr);
       failed = true;
       break;
@@ -143,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     popbox::ReleaseBlob(contents);
     if (type == popbox::BLOB_END) break;
   }
-  popbox::ClosePayload();
+  popbox::thePayload.ClosePayload();
   FUZZ_CHECK(failed == expected.failed);
   FUZZ_CHECK(count == expected.records.size());
   free(name);
@@ -174,6 +172,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t* none = nullptr;
   uint32_t ignored = 0;
   char spare[popbox::NAME_BUFFER_SIZE];
-  FUZZ_CHECK(!popbox::ReadNextBlob(spare, &none, &ignored, &ignored) && none == nullptr);
+  FUZZ_CHECK(!popbox::thePayload.ReadNextBlob(spare, &none, &ignored, &ignored) && none == nullptr);
   return 0;
 }

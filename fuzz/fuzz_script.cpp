@@ -1,7 +1,7 @@
 // The script document on arbitrary text, driven by an operation program.
 //
 // Input layout (FuzzedDataProvider: numbers come from the end, the text is
-// what is left at the front): the fake registry's four folder values, then
+// what is left at the front): the registry table's four folder values, then
 // up to 24 operations, then the script text. Every operation runs on the
 // document and on a plain model of the text format kept in a std::string;
 // after each one the text, the length and the selected section must agree,
@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "app/error_slot.h"
+#include "base/error_slot.h"
 #include "fuzz/fuzz_support.h"
 #include "payload/payload_format.h"
+#include "platform/registry.h"
 #include "script/folder_macros.h"
-#include "script/registry.h"
 #include "script/script_document.h"
 
 namespace {
@@ -238,7 +238,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The registry: each folder absent, too long for a path, or of 0 to 259
   // characters built from a pattern (one holds a macro, which must stay).
   MacroValues registry;
-  popbox::ClearFakeRegistry();
+  popbox::ClearRegistryTable();
   for (int i = 0; i < 4; ++i) {
     int code = in.ConsumeIntegralInRange<int>(0, 261);
     const char* pattern = FOLDER_PATTERNS[in.ConsumeIntegralInRange<int>(0, 2)];
@@ -249,8 +249,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     registry.folder[i] = folder;
     const popbox::FolderMacro* row = popbox::FindFolderMacro(MACRO_NAMES[i]);
     FUZZ_CHECK(row != nullptr);
-    popbox::SetFakeRegistryString(row->root, row->keyPath, row->valueName,
-                                  registry.present[i] ? folder.c_str() : nullptr);
+    popbox::SetRegistryTableString(row->root, row->keyPath, row->valueName,
+                                   registry.present[i] ? folder.c_str() : nullptr);
   }
 
   std::vector<Operation> program(static_cast<size_t>(in.ConsumeIntegralInRange<int>(0, 24)));

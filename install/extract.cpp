@@ -1,12 +1,10 @@
 #include "install/extract.h"
 
-#include "app/error_slot.h"
-#include "app/os_api.h"
-#include "app/the_script.h"
+#include "base/error_slot.h"
+#include "base/text.h"
 #include "install/install_paths.h"
-#include "payload/payload_format.h"
-#include "payload/payload_stream.h"
-#include "script/text.h"
+#include "platform/os_api.h"
+#include "script/script_document.h"
 
 namespace popbox {
 
@@ -85,8 +83,9 @@ bool HandleRecord(const char* installDir, const char* name, uint8_t* contents, u
 
 }  // namespace
 
-bool ExtractPayload(const char* installDir, const char* storeName, const char* webAddress) {
-  if (!OpenPayload()) {
+bool ExtractPayload(const char* installDir, const char* storeName, const char* webAddress,
+                    PayloadStream& payload) {
+  if (!payload.OpenPayload()) {
     ReportDefect("File Corrupted. Can't Find BLOBs.");
     return false;
   }
@@ -95,18 +94,18 @@ bool ExtractPayload(const char* installDir, const char* storeName, const char* w
     uint8_t* contents = nullptr;
     uint32_t size = 0;
     uint32_t type = BLOB_END;
-    if (!ReadNextBlob(name, &contents, &size, &type)) {
+    if (!payload.ReadNextBlob(name, &contents, &size, &type)) {
       ReportDefect("File Corrupted. Can't Read BLOBs.");
       break;
     }
     if (type == BLOB_END) {
       ReleaseBlob(contents);
-      ClosePayload();
+      payload.ClosePayload();
       return true;
     }
     if (!HandleRecord(installDir, name, contents, size, type, storeName, webAddress)) break;
   }
-  ClosePayload();
+  payload.ClosePayload();
   return false;
 }
 

@@ -2,11 +2,11 @@
 
 #include <string.h>
 
-#include "app/error_slot.h"
-#include "app/os_api.h"
-#include "app/the_script.h"
-#include "payload/payload_format.h"
-#include "script/text.h"
+#include "base/error_slot.h"
+#include "base/path_limits.h"
+#include "base/text.h"
+#include "platform/os_api.h"
+#include "script/script_document.h"
 
 namespace popbox {
 

@@ -3,17 +3,13 @@
 #include <shellapi.h>
 #include <string.h>
 
-#include "app/error_slot.h"
-#include "app/the_script.h"
+#include "base/error_slot.h"
+#include "base/path_limits.h"
+#include "base/text.h"
 #include "install/install_paths.h"
-#include "payload/payload_format.h"
-#include "script/text.h"
+#include "script/script_document.h"
 
 namespace popbox {
-
-namespace {
-constexpr int32_t MESSAGE_SIZE = 2048;
-}
 
 bool LaunchTarget(const char* path, const char* parameters) {
   char folder[NAME_BUFFER_SIZE];
@@ -40,7 +36,7 @@ bool LaunchTarget(const char* path, const char* parameters) {
 }
 
 bool OfferLaunch(HWND owner, const char* installDir) {
-  char text[MESSAGE_SIZE];
+  char text[INSTALLED_MESSAGE_SIZE];
   theScript.GetSectionText("Installed Message", text, sizeof text);
   if (!text[0]) lstrcpyA(text, "Run application?");
   if (MessageBoxA(owner, text, "Success", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return true;

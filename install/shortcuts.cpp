@@ -5,10 +5,10 @@
 #include <shlobj.h>
 #include <windows.h>
 
-#include "app/error_slot.h"
-#include "app/the_script.h"
+#include "base/error_slot.h"
+#include "base/path_limits.h"
 #include "install/install_paths.h"
-#include "payload/payload_format.h"
+#include "script/script_document.h"
 
 namespace popbox {
 

@@ -1,7 +1,7 @@
 #include "packer/app_folder.h"
 
+#include "base/text.h"
 #include "install/install_paths.h"
-#include "script/text.h"
 
 namespace popbox {
 

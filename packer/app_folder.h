@@ -17,7 +17,7 @@ struct CodePage;
 // The file every application folder must hold at its top, packed first.
 extern const char SETUP_SCRIPT_NAME[];  // "Setup.ini"
 
-struct AppEntry {
+struct AppRecord {
   std::string recordName;  // relative, backslash-separated, in the code page
   std::string hostPath;    // where the packer reads it (UTF-8 on POSIX)
   uint32_t type;           // BLOB_FOLDER or BLOB_FILE
@@ -26,7 +26,7 @@ struct AppEntry {
 
 // Lists the application folder `root`: first its Setup.ini (found without
 // regard to case, as the setup finds it), then every folder and file below
-// it, depth first, the entries of each folder sorted by the bytes of their
+// it, depth first, the records of each folder sorted by the bytes of their
 // record names, so that a folder comes before everything inside it and the
 // order depends neither on the file system nor on the host's locale.
 //
@@ -35,12 +35,12 @@ struct AppEntry {
 // Windows cannot create or the code page cannot hold, two names that
 // Windows would take for one, a record name over 259 bytes, a file too
 // large for a record, a symbolic link that leads out of `root` or nowhere,
-// a link loop, an entry that is neither file nor folder, and a folder that
-// cannot be read. The entries then leave out what was refused.
+// a link loop, an record that is neither file nor folder, and a folder that
+// cannot be read. The records then leave out what was refused.
 //
 // `skip` names a file to leave out (the output, when it lies inside).
-std::vector<AppEntry> ListAppFolder(const std::string& root, const CodePage& page,
-                                    const FileIdentity& skip, Diagnostics* diagnostics);
+std::vector<AppRecord> ListAppFolder(const std::string& root, const CodePage& page,
+                                     const FileIdentity& skip, Diagnostics* diagnostics);
 
 // Why one element of a record name (code-page bytes) cannot be part of a
 // Windows path, or empty when it can: a backslash (it would split the

@@ -5,16 +5,16 @@
 #include <algorithm>
 #include <map>
 
-#include "app/error_slot.h"
+#include "base/error_slot.h"
+#include "base/text.h"
 #include "install/install_checks.h"
 #include "install/install_paths.h"
 #include "packer/codepage.h"
 #include "packer/packer_error.h"
 #include "payload/payload_format.h"
+#include "platform/registry.h"
 #include "script/folder_macros.h"
-#include "script/registry.h"
 #include "script/script_document.h"
-#include "script/text.h"
 
 namespace popbox {
 
@@ -23,8 +23,9 @@ namespace {
 const char TYPICAL_USER[] = "C:\\Users\\A_user_name_20_chars";  // 20 characters
 const char TYPICAL_FOLDERS_NOTE[] =
     "typical folders: C:\\Program Files (x86) and a user name of 20 characters";
-const char TYPICAL_INSTALL_NOTE[] =
-    "an install folder of 63 characters (C:\\Program Files (x86)\\ and 40 more)";
+const std::string TYPICAL_INSTALL_NOTE = "an install folder of " +
+                                         std::to_string(TYPICAL_INSTALL_FOLDER_LENGTH) +
+                                         " characters (C:\\Program Files (x86)\\ and 40 more)";
 
 // The keys the setup reads, by section.
 struct SectionKeys {
@@ -37,9 +38,6 @@ const SectionKeys INSTALL_KEYS = {
     {"Title", "AppDirCaption", "DefaultAppDir", "StartProgramsLink", "StartProgramsLinkSelected",
      "DesktopLink", "DesktopLinkSelected", "LinkTarget"}};
 
-bool HasHighBytes(const std::string& text) {
-  return std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; });
-}
 const char* const REQUIRED_PATHS[] = {"DefaultAppDir", "StartProgramsLink", "DesktopLink",
                                       "LinkTarget"};
 
@@ -237,9 +235,8 @@ class ScriptCheck {
       return;
     }
     std::string message = ErrorMessage();
-    const std::string unknown = "Macro Unknown: ";
-    if (message.compare(0, unknown.size(), unknown) == 0) {
-      std::string name = message.substr(unknown.size());
+    if (LastErrorKind() == ErrorKind::MacroUnknown) {
+      std::string name = ErrorDetail();
       const FolderMacro* near = nullptr;
       for (const FolderMacro* row = FOLDER_MACROS; row->macroName; ++row) {
         if (SameNoCase(row->macroName, name)) near = row;
@@ -259,9 +256,10 @@ class ScriptCheck {
         Error(line, "the folder macro <" + name + "> is unknown; the setup knows " + known +
                         " (it would stop with " + Quote(message) + ")");
       }
-    } else if (message == "String Overflow") {
-      Warning(line, std::string(key) + " expands to more than 259 characters with " +
-                        TYPICAL_FOLDERS_NOTE + "; the setup would stop with \"String Overflow\"");
+    } else if (LastErrorKind() == ErrorKind::StringOverflow) {
+      Warning(line, std::string(key) + " expands to more than " + std::to_string(MAX_NAME_LENGTH) +
+                        " characters with " + TYPICAL_FOLDERS_NOTE +
+                        "; the setup would stop with \"String Overflow\"");
     } else {
       Error(line, std::string(key) + ": the setup would stop with " + Quote(message));
     }
@@ -372,9 +370,10 @@ class ScriptCheck {
     std::vector<char> buffer(text_.size() + 1);
     doc_.GetSectionText("Installed Message", buffer.data(), static_cast<int32_t>(buffer.size()));
     size_t length = strlen(buffer.data());
-    if (length > 2047) {
+    const size_t kept = INSTALLED_MESSAGE_SIZE - 1;
+    if (length > kept) {
       Warning(line, "[Installed Message] is " + std::to_string(length) +
-                        " characters long; the setup shows only the first 2047");
+                        " characters long; the setup shows only the first " + std::to_string(kept));
     }
   }
 
@@ -395,7 +394,8 @@ class ScriptCheck {
       if (length <= MAX_NAME_LENGTH) continue;
       out_.Warning(record.shown, 0,
                    "with " + assumed + ", its path would be " + std::to_string(length) +
-                       " characters, more than 259; the setup would stop with \"Path Too Long: " +
+                       " characters, more than " + std::to_string(MAX_NAME_LENGTH) +
+                       "; the setup would stop with \"Path Too Long: " +
                        CodePageToUtf8(page_, record.name) + "\"");
       reported = record.name + "\\";
     }
@@ -421,17 +421,21 @@ class ScriptCheck {
 }  // namespace
 
 void FillTypicalFolders() {
-  const char* shell = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-  std::string user = TYPICAL_USER;
-  ClearFakeRegistry();
-  SetFakeRegistryString(RegistryRoot::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-                        "ProgramFilesDir", "C:\\Program Files (x86)");
-  SetFakeRegistryString(RegistryRoot::CurrentUser, shell, "Desktop", (user + "\\Desktop").c_str());
-  SetFakeRegistryString(
-      RegistryRoot::CurrentUser, shell, "Programs",
-      (user + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs").c_str());
-  SetFakeRegistryString(RegistryRoot::CurrentUser, shell, "Personal",
-                        (user + "\\Documents").c_str());
+  const std::string user = TYPICAL_USER;
+  const struct {
+    const char* macro;
+    std::string folder;
+  } typical[] = {
+      {"Program Files", "C:\\Program Files (x86)"},
+      {"Desktop", user + "\\Desktop"},
+      {"Programs Menu", user + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
+      {"My Documents", user + "\\Documents"},
+  };
+  ClearRegistryTable();
+  for (const auto& row : typical) {
+    const FolderMacro* macro = FindFolderMacro(row.macro);
+    SetRegistryTableString(macro->root, macro->keyPath, macro->valueName, row.folder.c_str());
+  }
 }
 
 void CheckScript(const std::string& shown, const std::string& text,
@@ -440,26 +444,26 @@ void CheckScript(const std::string& shown, const std::string& text,
   ScriptCheck(shown, text, records, page, *diagnostics).Run();
 }
 
-std::vector<AppEntry> CheckAppFolder(const std::string& appFolder, const CodePage& page,
-                                     const FileIdentity& skip, Diagnostics* diagnostics) {
-  std::vector<AppEntry> entries = ListAppFolder(appFolder, page, skip, diagnostics);
-  if (entries.empty() || !EqualTextNoCase(entries[0].recordName.c_str(), SETUP_SCRIPT_NAME)) {
-    return entries;  // no Setup.ini: already reported
+std::vector<AppRecord> CheckAppFolder(const std::string& appFolder, const CodePage& page,
+                                      const FileIdentity& skip, Diagnostics* diagnostics) {
+  std::vector<AppRecord> records = ListAppFolder(appFolder, page, skip, diagnostics);
+  if (records.empty() || !EqualTextNoCase(records[0].recordName.c_str(), SETUP_SCRIPT_NAME)) {
+    return records;  // no Setup.ini: already reported
   }
-  const AppEntry& script = entries[0];
+  const AppRecord& script = records[0];
   std::vector<uint8_t> bytes;
   try {
     bytes = ReadWholeFile(script.hostPath, MAX_FILE_SIZE);
   } catch (const PackerError&) {
     diagnostics->Error(script.hostPath, 0, "cannot be read");
-    return entries;
+    return records;
   }
-  std::vector<PackageRecord> records;
-  for (const AppEntry& entry : entries) {
-    records.push_back({entry.recordName, entry.type, entry.hostPath});
+  std::vector<PackageRecord> checked;
+  for (const AppRecord& record : records) {
+    checked.push_back({record.recordName, record.type, record.hostPath});
   }
-  CheckScript(script.hostPath, std::string(bytes.begin(), bytes.end()), records, page, diagnostics);
-  return entries;
+  CheckScript(script.hostPath, std::string(bytes.begin(), bytes.end()), checked, page, diagnostics);
+  return records;
 }
 
 }  // namespace popbox

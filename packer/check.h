@@ -1,6 +1,6 @@
 // popbox check: what the setup would make of an application folder, found
 // before it is packed. Setup.ini is read with the setup's own script code
-// (ScriptDocument, GetPath and the folder macro table) and a fake registry
+// (ScriptDocument, GetPath and the folder macro table) and a registry table
 // filled with typical folder locations, so every message the setup could
 // show under "Bug" because of the package is caught here first.
 #pragma once
@@ -36,10 +36,10 @@ void CheckScript(const std::string& shown, const std::string& text,
                  Diagnostics* diagnostics);
 
 // ListAppFolder, then CheckScript on its Setup.ini.
-std::vector<AppEntry> CheckAppFolder(const std::string& appFolder, const CodePage& page,
-                                     const FileIdentity& skip, Diagnostics* diagnostics);
+std::vector<AppRecord> CheckAppFolder(const std::string& appFolder, const CodePage& page,
+                                      const FileIdentity& skip, Diagnostics* diagnostics);
 
-// The fake registry filled with the typical folders that CheckScript
+// The registry table filled with the typical folders that CheckScript
 // assumes (a 32-bit program on 64-bit Windows, a user name of 20
 // characters, the longest Windows allows).
 void FillTypicalFolders();

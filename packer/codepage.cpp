@@ -143,6 +143,13 @@ const CodePage* FindCodePage(int number) {
 
 int CodePageNumber(const CodePage& page) { return page.number; }
 
+bool HasHighBytes(const std::string& text) {
+  for (char c : text) {
+    if (c & 0x80) return true;
+  }
+  return false;
+}
+
 bool IsUtf8(const std::string& text) {
   uint32_t c;
   for (size_t at = 0; at < text.size();) {

@@ -33,6 +33,9 @@ std::string CodePageToUtf8(const CodePage& page, const std::string& bytes);
 // letters, Cyrillic) as the NTFS case table does for these characters.
 std::string CaseFoldKey(const CodePage& page, const std::string& bytes);
 
+// True when the text holds a byte above 127 (anything beyond ASCII).
+bool HasHighBytes(const std::string& text);
+
 // True when the text is well-formed UTF-8.
 bool IsUtf8(const std::string& text);
 

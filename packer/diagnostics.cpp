@@ -23,4 +23,8 @@ std::string FormatDiagnostic(const Diagnostic& d) {
   return text;
 }
 
+std::string CountOf(uint64_t n, const char* noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 }  // namespace popbox

@@ -4,6 +4,8 @@
 // Errors stop `pack`; warnings are printed and packing goes on.
 #pragma once
 
+#include <stdint.h>
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -36,5 +38,8 @@ class Diagnostics {
 };
 
 std::string FormatDiagnostic(const Diagnostic& d);
+
+// "1 file", "2 files": a count and its noun, for summaries.
+std::string CountOf(uint64_t n, const char* noun);
 
 }  // namespace popbox

@@ -22,6 +22,7 @@
 
 #include "packer/encoder.h"
 #include "packer/match_finder.h"
+#include "packer/tokens.h"
 #include "payload/payload_format.h"
 
 namespace popbox {
@@ -114,18 +115,13 @@ std::vector<uint8_t> EncodeOptimal(const uint8_t* data, size_t size) {
     const uint32_t tag = step[i] >> kDistanceBits;
     const uint32_t low = step[i] & kDistanceMask;
     if (tag == 0) {
-      out.push_back(data[i]);
-      if (data[i] == ESCAPE_BYTE) out.push_back(0);
+      PutLiteral(out, data[i]);
       i += 1;
     } else if (tag == kRunTag) {
-      out.push_back(ESCAPE_BYTE);
-      out.push_back(static_cast<uint8_t>(low));
-      out.push_back(data[i]);
+      PutRun(out, low, data[i]);
       i += low;
     } else {
-      out.push_back(ESCAPE_BYTE);
-      out.push_back(static_cast<uint8_t>(((tag + 12) << 3) | (low >> 8)));
-      out.push_back(static_cast<uint8_t>(low & 0xFF));
+      PutMatch(out, tag, low);
       i += tag;
     }
   }

@@ -1,134 +1,104 @@
 // popbox extract: the payload written into a folder on the host by the
-// stub's own code: theScript loaded from the payload, then ExtractPayload
+// setup's own code: theScript loaded from the payload, then ExtractPayload
 // into the folder, so the result is what the setup would install (with
-// the trimmed Setup.ini). The host backend of os_api.h turns the
-// backslashes of record names into slashes. Record names are bytes in the
-// code page; afterwards they are renamed to UTF-8.
-#include <errno.h>
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "app/error_slot.h"
-#include "app/os_api.h"
-#include "app/the_script.h"
+// the trimmed Setup.ini). Record names are bytes in the code page; the
+// host's file calls make names from them (backslashes become folders), and
+// afterwards every name is renamed to what those bytes mean in the code
+// page, in UTF-8.
+#include "base/error_slot.h"
 #include "install/extract.h"
 #include "packer/app_folder.h"
 #include "packer/codepage.h"
 #include "packer/commands.h"
+#include "packer/diagnostics.h"
 #include "packer/host_file.h"
 #include "packer/packer_error.h"
 #include "packer/setup_reader.h"
-#include "payload/payload_format.h"
+#include "script/script_document.h"
 
 namespace popbox {
 
 namespace {
 
-bool HasHighBytes(const std::string& text) {
-  for (char c : text) {
-    if (c & 0x80) return true;
-  }
-  return false;
-}
-
-// Renames every name below `folder` from code-page bytes to UTF-8. The
-// conversion never maps two names to one, but a converted name may equal
-// another name's bytes before that one is converted; so each folder's
-// names move to free temporary names first and to their own names after.
-void NamesToUtf8(const std::string& folder, const CodePage& page) {
+std::vector<std::string> NamesIn(const std::string& folder) {
   std::vector<std::string> names;
   int error = 0;
   if (!ListHostFolder(folder, &names, &error)) {
     throw PackerError(DescribeFailure(folder, "cannot read folder", error));
   }
+  return names;
+}
+
+// Renames every name below `folder` to what its record-name bytes mean in
+// the code page. The conversion never maps two names to one, but a
+// converted name may equal another name's bytes before that one is
+// converted; so each folder's names move to free temporary names first and
+// to their own names after.
+void NamesToUtf8(const std::string& folder, const CodePage& page) {
   std::vector<std::pair<std::string, std::string>> moves;  // temporary, final
-  for (const std::string& name : names) {
-    if (!HasHighBytes(name)) continue;
+  for (const std::string& name : NamesIn(folder)) {
+    std::string final = CodePageToUtf8(page, WrittenNameBytes(name));
+    if (final == name) continue;
     std::string temporary;
     for (int n = 0;; ++n) {
       temporary = ".popbox-rename-" + std::to_string(n);
       if (StatHost(folder + "/" + temporary, false).kind == HostKind::Missing) break;
     }
-    if (rename((folder + "/" + name).c_str(), (folder + "/" + temporary).c_str()) != 0) {
-      throw PackerError(DescribeFailure(folder + "/" + name, "cannot rename", errno));
+    int error = 0;
+    if (!RenameHost(folder + "/" + name, folder + "/" + temporary, &error)) {
+      throw PackerError(DescribeFailure(folder + "/" + name, "cannot rename", error));
     }
-    moves.emplace_back(temporary, CodePageToUtf8(page, name));
+    moves.emplace_back(temporary, final);
   }
   for (const auto& move : moves) {
     std::string target = folder + "/" + move.second;
+    int error = 0;
     if (StatHost(target, false).kind != HostKind::Missing ||
-        rename((folder + "/" + move.first).c_str(), target.c_str()) != 0) {
-      throw PackerError(DescribeFailure(target, "cannot rename into place", errno));
+        !RenameHost(folder + "/" + move.first, target, &error)) {
+      throw PackerError(DescribeFailure(target, "cannot rename into place", error));
     }
   }
-  if (!ListHostFolder(folder, &names, &error)) {
-    throw PackerError(DescribeFailure(folder, "cannot read folder", error));
-  }
-  for (const std::string& name : names) {
+  for (const std::string& name : NamesIn(folder)) {
     std::string path = folder + "/" + name;
     if (StatHost(path, false).kind == HostKind::Folder) NamesToUtf8(path, page);
   }
 }
 
-// Names written to the folder match existing ones as Windows matches them:
-// without regard to case, in the code page of the names.
-const CodePage* namePage = nullptr;
-bool SameNameInPage(const char* a, const char* b) {
-  return CaseFoldKey(*namePage, a) == CaseFoldKey(*namePage, b);
-}
-
-struct FolderHandle {
-  int fd = -1;
-  ~FolderHandle() {
-    if (fd >= 0) close(fd);
+// The folder must be new or empty, so that everything in it afterwards
+// came from the setup, and the setup's own refusal to create a folder
+// twice still shows.
+void PrepareFolder(const std::string& folder) {
+  HostStat st = StatHost(folder, false);
+  int error = 0;
+  if (st.kind == HostKind::Missing) {
+    if (!MakeHostFolder(folder, &error)) {
+      throw PackerError(DescribeFailure(folder, "cannot create folder", error));
+    }
+  } else if (st.kind != HostKind::Folder) {
+    throw PackerError(DescribeFailure(folder, "is not a folder", 0));
+  } else if (!NamesIn(folder).empty()) {
+    throw PackerError(DescribeFailure(folder, "is not empty", 0));
   }
-};
+}
 
 }  // namespace
 
 void ExtractCommand(const std::string& setupPath, const std::string& folder, const CodePage& page,
                     std::ostream& report) {
-  // The folder must be new or empty, so that everything in it afterwards
-  // came from the setup, and the setup's own refusal to create a folder
-  // twice still shows.
-  HostStat st = StatHost(folder, false);
-  if (st.kind == HostKind::Missing) {
-    if (mkdir(folder.c_str(), 0777) != 0) {
-      throw PackerError(DescribeFailure(folder, "cannot create folder", errno));
-    }
-  } else if (st.kind != HostKind::Folder) {
-    throw PackerError(DescribeFailure(folder, "is not a folder", 0));
-  } else {
-    std::vector<std::string> names;
-    int error = 0;
-    if (!ListHostFolder(folder, &names, &error)) {
-      throw PackerError(DescribeFailure(folder, "cannot read folder", error));
-    }
-    if (!names.empty()) throw PackerError(DescribeFailure(folder, "is not empty", 0));
+  PrepareFolder(folder);
+  SetupReader reader(setupPath);
+  bool ok;
+  {
+    // The install folder is "." inside the target, so composed paths stay
+    // within 259 characters as they would below a short install folder.
+    CurrentFolder inside(folder);
+    MatchNamesInCodePage(&page);
+    ClearError();
+    ok = theScript.LoadFromPayload(SETUP_SCRIPT_NAME, reader.Payload()) &&
+         ExtractPayload(".", "", "", reader.Payload());
+    MatchNamesInCodePage(nullptr);
+    theScript.Clear();
   }
-  // The folder by a short path of its own, however long the caller's is:
-  // composed paths stay within 259 characters as they would below a short
-  // install folder, and a folder renamed meanwhile is still the one written.
-  FolderHandle target;
-  target.fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (target.fd < 0) throw PackerError(DescribeFailure(folder, "cannot open folder", errno));
-  std::string installDir = "/proc/self/fd/" + std::to_string(target.fd);
-
-  int setupFd = open(setupPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (setupFd < 0) throw PackerError(DescribeFailure(setupPath, "cannot open", errno));
-  std::string ownPath = "/proc/self/fd/" + std::to_string(setupFd);
-  OverrideOwnPath(ownPath.c_str());
-  namePage = &page;
-  SetNameMatch(SameNameInPage);
-  ClearError();
-  bool ok =
-      theScript.LoadFromPayload(SETUP_SCRIPT_NAME) && ExtractPayload(installDir.c_str(), "", "");
-  SetNameMatch(nullptr);
-  OverrideOwnPath(nullptr);
-  close(setupFd);
-  theScript.Clear();
   if (!ok) {
     throw PackerError(DescribeFailure(setupPath,
                                       std::string("the setup would stop with \"") + ErrorMessage() +
@@ -137,15 +107,19 @@ void ExtractCommand(const std::string& setupPath, const std::string& folder, con
   }
   NamesToUtf8(folder, page);
 
+  // The extraction read every record whole; counting needs the headers only.
   uint64_t files = 0, folders = 0;
-  SetupReader reader(setupPath);
-  for (SetupRecord record = reader.Next(false); record.type != BLOB_END;
-       record = reader.Next(false)) {
-    files += record.type == BLOB_FILE;
-    folders += record.type == BLOB_FOLDER;
+  PayloadStream& payload = reader.Payload();
+  payload.OpenPayload();
+  char name[NAME_BUFFER_SIZE];
+  uint32_t type = BLOB_END;
+  while (payload.SkipNextBlob(name, &type) && type != BLOB_END) {
+    files += type == BLOB_FILE;
+    folders += type == BLOB_FOLDER;
   }
-  report << folder << ": " << files << " file" << (files == 1 ? "" : "s") << ", " << folders
-         << " folder" << (folders == 1 ? "" : "s") << " written\n";
+  payload.ClosePayload();
+  report << folder << ": " << CountOf(files, "file") << ", " << CountOf(folders, "folder")
+         << " written\n";
 }
 
 }  // namespace popbox

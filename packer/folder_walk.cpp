@@ -2,12 +2,12 @@
 #include <algorithm>
 #include <map>
 
+#include "base/text.h"
 #include "packer/app_folder.h"
 #include "packer/codepage.h"
 #include "packer/diagnostics.h"
 #include "packer/packer_error.h"
 #include "payload/payload_format.h"
-#include "script/text.h"
 
 namespace popbox {
 
@@ -25,12 +25,18 @@ struct Walk {
   Diagnostics& diagnostics;
   std::string realRoot;  // the root with its links resolved, for link checks
   std::string rootShown;
-  std::vector<AppEntry> entries;
+  std::vector<AppRecord> records;
   std::vector<FileIdentity> openFolders;  // the folders being walked, to spot loops
-  AppEntry script;                        // Setup.ini, once found
+  AppRecord script;                       // Setup.ini, once found
   bool haveScript = false;
+  bool scriptRefused = false;  // a Setup.ini at the top was refused, with its own message
 
-  void Refuse(const std::string& path, const std::string& why) { diagnostics.Error(path, 0, why); }
+  void Refuse(const std::string& path, const std::string& why) {
+    diagnostics.Error(path, 0, why);
+    size_t slash = path.find_last_of('/');
+    scriptRefused |= path.compare(0, slash, rootShown) == 0 &&
+                     AsciiLower(path.substr(slash + 1)) == AsciiLower(SETUP_SCRIPT_NAME);
+  }
 
   // A link may point anywhere inside the root, itself included (a loop,
   // caught by openFolders), but not out of it.
@@ -125,12 +131,12 @@ struct Walk {
                                std::to_string(MAX_FILE_SIZE));
           continue;
         }
-        AppEntry entry{recordName, hostPath, BLOB_FILE, st.size};
+        AppRecord record{recordName, hostPath, BLOB_FILE, st.size};
         if (isScript) {
-          script = entry;
+          script = record;
           haveScript = true;
         } else {
-          entries.push_back(entry);
+          records.push_back(record);
         }
       } else if (st.kind == HostKind::Folder) {
         if (isScript) {
@@ -141,7 +147,7 @@ struct Walk {
           Refuse(hostPath, "leads back into a folder above it");
           continue;
         }
-        entries.push_back({recordName, hostPath, BLOB_FOLDER, 0});
+        records.push_back({recordName, hostPath, BLOB_FOLDER, 0});
         openFolders.push_back(st.id);
         Folder(hostPath, recordName + "\\", false);
         openFolders.pop_back();
@@ -154,8 +160,8 @@ struct Walk {
 
 }  // namespace
 
-std::vector<AppEntry> ListAppFolder(const std::string& folder, const CodePage& page,
-                                    const FileIdentity& skip, Diagnostics* diagnostics) {
+std::vector<AppRecord> ListAppFolder(const std::string& folder, const CodePage& page,
+                                     const FileIdentity& skip, Diagnostics* diagnostics) {
   std::string root = folder;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   HostStat st = StatHost(root, true);
@@ -168,25 +174,19 @@ std::vector<AppEntry> ListAppFolder(const std::string& folder, const CodePage& p
     return {};
   }
 
-  Walk walk{page, skip, *diagnostics, RealHostPath(root), root, {}, {}, {}, false};
+  Walk walk{page, skip, *diagnostics, RealHostPath(root), root, {}, {}, {}, false, false};
   walk.openFolders.push_back(st.id);
   walk.Folder(root, "", true);
   if (!walk.haveScript) {
-    bool refused = false;  // a Setup.ini already refused has its own message
-    for (const Diagnostic& d : diagnostics->All()) {
-      std::string name = d.file.substr(d.file.find_last_of('/') + 1);
-      refused |= AsciiLower(name) == AsciiLower(SETUP_SCRIPT_NAME) &&
-                 d.file.size() == root.size() + 1 + name.size();
-    }
-    if (!refused) {
+    if (!walk.scriptRefused) {
       diagnostics->Error(root + "/" + SETUP_SCRIPT_NAME, 0,
                          "is missing; every application folder needs one (the setup would stop "
                          "with \"Missing BLOB: Setup.ini\")");
     }
-    return walk.entries;
+    return walk.records;
   }
-  walk.entries.insert(walk.entries.begin(), walk.script);
-  return walk.entries;
+  walk.records.insert(walk.records.begin(), walk.script);
+  return walk.records;
 }
 
 }  // namespace popbox

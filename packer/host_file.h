@@ -11,7 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/os_api.h"
+
 namespace popbox {
+
+struct CodePage;
 
 // A file's identity, to spot one file (the output) or a folder seen before.
 struct FileIdentity {
@@ -54,12 +58,52 @@ std::string OwnFolder();
 // isatty for standard error.
 bool StderrIsTerminal();
 
-// Opens a file for reading in binary mode, or null.
-FILE* OpenHostFile(const std::string& path);
+// A regular file opened for reading, as a handle of the setup's own file
+// interface (platform/os_api.h), so that the setup's reader can walk it.
+class HostReadFile {
+ public:
+  // Throws PackerError when the file cannot be opened or is no regular file.
+  explicit HostReadFile(const std::string& path);
+  ~HostReadFile();
+  HostReadFile(const HostReadFile&) = delete;
+  HostReadFile& operator=(const HostReadFile&) = delete;
 
-// The path under which the stub's reader (os_api.h, OverrideOwnPath)
-// reaches `file`, opened from `path`; empty when there is none.
-std::string ReaderPathFor(FILE* file, const std::string& path);
+  FileHandle Handle() const { return handle_; }
+  uint64_t Size() const { return size_; }
+  // Reads `size` bytes at `offset`, leaving the file position where it was;
+  // false when the file is shorter.
+  bool ReadAt(uint64_t offset, void* buffer, size_t size) const;
+
+ private:
+  FileHandle handle_;
+  uint64_t size_ = 0;
+};
+
+// Makes `folder` the current folder for the object's life, so that the
+// setup's own extraction can write below "." however long the host path.
+class CurrentFolder {
+ public:
+  explicit CurrentFolder(const std::string& folder);  // throws PackerError
+  ~CurrentFolder();
+  CurrentFolder(const CurrentFolder&) = delete;
+  CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+ private:
+  intptr_t previousFolder_ = -1;  // POSIX: a descriptor of the folder left
+  std::string previousPath_;      // Windows: its path
+};
+
+// While set, the setup's file calls match a name to an existing one as
+// Windows does, without regard to the case of the code page's letters (on
+// Windows they do that anyway). Null restores the default.
+void MatchNamesInCodePage(const CodePage* page);
+
+// The record-name bytes from which the setup's file calls made the host
+// name `name`: the name itself on POSIX, its ANSI code page form on Windows.
+std::string WrittenNameBytes(const std::string& name);
+
+bool MakeHostFolder(const std::string& path, int* error);
+bool RenameHost(const std::string& from, const std::string& to, int* error);
 
 // An output file written to a temporary file beside its final path and
 // renamed onto it by Commit. Until then the final path is untouched; if

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "packer/codepage.h"
 #include "packer/host_file.h"
 #include "packer/packer_error.h"
 
@@ -91,11 +92,73 @@ std::string OwnFolder() {
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
-FILE* OpenHostFile(const std::string& path) { return fopen(path.c_str(), "rbe"); }
+HostReadFile::HostReadFile(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw PackerError(DescribeFailure(path, "cannot open", errno));
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    throw PackerError(DescribeFailure(path, "is not a regular file", 0));
+  }
+  handle_ = fd;
+  size_ = static_cast<uint64_t>(st.st_size);
+}
 
-// A short path to the very file opened, however long or odd `path` is.
-std::string ReaderPathFor(FILE* file, const std::string&) {
-  return "/proc/self/fd/" + std::to_string(fileno(file));
+HostReadFile::~HostReadFile() { close(static_cast<int>(handle_)); }
+
+bool HostReadFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
+  size_t got = 0;
+  while (got < size) {
+    ssize_t n = pread(static_cast<int>(handle_), static_cast<char*>(buffer) + got, size - got,
+                      static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+CurrentFolder::CurrentFolder(const std::string& folder) {
+  previousFolder_ = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (previousFolder_ < 0) throw PackerError(DescribeFailure(".", "cannot open folder", errno));
+  if (chdir(folder.c_str()) != 0) {
+    int error = errno;
+    close(static_cast<int>(previousFolder_));
+    throw PackerError(DescribeFailure(folder, "cannot enter folder", error));
+  }
+}
+
+CurrentFolder::~CurrentFolder() {
+  if (fchdir(static_cast<int>(previousFolder_)) != 0) {
+    // The process stays in the extracted folder; nothing more can be done.
+  }
+  close(static_cast<int>(previousFolder_));
+}
+
+namespace {
+const CodePage* namePage = nullptr;
+bool SameNameInPage(const char* a, const char* b) {
+  return CaseFoldKey(*namePage, a) == CaseFoldKey(*namePage, b);
+}
+}  // namespace
+
+void MatchNamesInCodePage(const CodePage* page) {
+  namePage = page;
+  SetNameMatch(page ? SameNameInPage : nullptr);
+}
+
+std::string WrittenNameBytes(const std::string& name) { return name; }
+
+bool MakeHostFolder(const std::string& path, int* error) {
+  if (mkdir(path.c_str(), 0777) == 0) return true;
+  *error = errno;
+  return false;
+}
+
+bool RenameHost(const std::string& from, const std::string& to, int* error) {
+  if (rename(from.c_str(), to.c_str()) == 0) return true;
+  *error = errno;
+  return false;
 }
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize) {

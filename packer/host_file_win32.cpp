@@ -176,21 +176,80 @@ std::string OwnFolder() {
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
-FILE* OpenHostFile(const std::string& path) { return _wfopen(Wide(path).c_str(), L"rb"); }
+HostReadFile::HostReadFile(const std::string& path) {
+  handle_ = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle_ == INVALID_HANDLE_VALUE) {
+    throw PackerError(DescribeFailure(path, "cannot open", LastErrno()));
+  }
+  LARGE_INTEGER size;
+  if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileSizeEx(handle_, &size)) {
+    CloseHandle(handle_);
+    throw PackerError(DescribeFailure(path, "is not a regular file", 0));
+  }
+  size_ = static_cast<uint64_t>(size.QuadPart);
+}
 
-std::string ReaderPathFor(FILE*, const std::string& path) {
-  // The stub's reader opens its file with CreateFileA: the ANSI form of
-  // the path, or its short form when the name does not fit the code page.
-  std::wstring wide = Wide(path);
-  wchar_t shortPath[32768];
-  DWORD n = GetShortPathNameW(wide.c_str(), shortPath, 32768);
-  if (n > 0 && n < 32768) wide.assign(shortPath, n);
-  BOOL lossy = FALSE;
-  int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
-  std::string ansi(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &ansi[0], size, nullptr, nullptr);
-  ansi.resize(ansi.size() - 1);
-  return lossy ? "" : ansi;
+HostReadFile::~HostReadFile() { CloseHandle(handle_); }
+
+bool HostReadFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
+  LARGE_INTEGER zero = {}, kept, at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(handle_, zero, &kept, FILE_CURRENT) ||
+      !SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN)) {
+    return false;
+  }
+  size_t got = 0;
+  while (got < size) {
+    DWORD n = 0;
+    if (!ReadFile(handle_, static_cast<char*>(buffer) + got, static_cast<DWORD>(size - got), &n,
+                  nullptr) ||
+        n == 0) {
+      break;
+    }
+    got += n;
+  }
+  SetFilePointerEx(handle_, kept, nullptr, FILE_BEGIN);
+  return got == size;
+}
+
+CurrentFolder::CurrentFolder(const std::string& folder) {
+  wchar_t previous[32768];
+  DWORD n = GetCurrentDirectoryW(32768, previous);
+  if (n == 0 || n >= 32768) throw PackerError(DescribeFailure(".", "cannot tell folder", 0));
+  previousPath_ = Utf8(previous, n);
+  if (!SetCurrentDirectoryW(Wide(folder).c_str())) {
+    throw PackerError(DescribeFailure(folder, "cannot enter folder", LastErrno()));
+  }
+}
+
+CurrentFolder::~CurrentFolder() { SetCurrentDirectoryW(Wide(previousPath_).c_str()); }
+
+// Windows matches names without regard to case by itself.
+void MatchNamesInCodePage(const CodePage*) {}
+
+// The setup's file calls take names in the ANSI code page of the machine.
+std::string WrittenNameBytes(const std::string& name) {
+  std::wstring wide = Wide(name);
+  if (wide.empty()) return std::string();
+  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], n, nullptr,
+                      nullptr);
+  return bytes;
+}
+
+bool MakeHostFolder(const std::string& path, int* error) {
+  if (CreateDirectoryW(Wide(path).c_str(), nullptr)) return true;
+  *error = LastErrno();
+  return false;
+}
+
+bool RenameHost(const std::string& from, const std::string& to, int* error) {
+  if (MoveFileW(Wide(from).c_str(), Wide(to).c_str())) return true;
+  *error = LastErrno();
+  return false;
 }
 
 StagedFile::StagedFile(const std::string& finalPath) : finalPath_(finalPath) {

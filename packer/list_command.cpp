@@ -3,6 +3,7 @@
 
 #include "packer/codepage.h"
 #include "packer/commands.h"
+#include "packer/diagnostics.h"
 #include "packer/setup_reader.h"
 #include "payload/payload_format.h"
 
@@ -25,9 +26,8 @@ void ListCommand(const std::string& setupPath, const CodePage& page, std::ostrea
   }
   char ratio[32] = "";
   if (unpacked != 0) snprintf(ratio, sizeof ratio, " (%.1f%%)", 100.0 * stored / unpacked);
-  out << files << " file" << (files == 1 ? "" : "s") << ", " << folders << " folder"
-      << (folders == 1 ? "" : "s") << ": " << unpacked << " bytes stored in " << stored << ratio
-      << '\n';
+  out << CountOf(files, "file") << ", " << CountOf(folders, "folder") << ": " << unpacked
+      << " bytes stored in " << stored << ratio << '\n';
 }
 
 }  // namespace popbox

@@ -206,12 +206,8 @@ int Run(const Command& command, const Parsed& parsed) {
     popbox::ListCommand(p[0], page, std::cout);
     return 0;
   }
-#ifdef _WIN32
-  throw popbox::PackerError("popbox: error: extract is not available in the Windows build");
-#else
   popbox::ExtractCommand(p[0], p[1], page, std::cout);
   return 0;
-#endif
 }
 
 // The arguments in UTF-8. On Windows argv is in the ANSI code page and

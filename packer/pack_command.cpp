@@ -7,6 +7,7 @@
 #include "packer/app_folder.h"
 #include "packer/check.h"
 #include "packer/commands.h"
+#include "packer/diagnostics.h"
 #include "packer/encoder.h"
 #include "packer/host_file.h"
 #include "packer/packer_error.h"
@@ -40,11 +41,7 @@ std::vector<uint8_t> ReadStub(const std::string& path) {
   return stub;
 }
 
-std::string Count(uint64_t n, const char* noun) {
-  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
-}
-
-// One entry made ready for the payload: its bytes and how they are stored.
+// One record made ready for the payload: its bytes and how they are stored.
 struct Prepared {
   bool done = false;
   std::exception_ptr failure;
@@ -52,15 +49,15 @@ struct Prepared {
   RecordContents contents{false, {}};
 };
 
-// Reads and compresses the entries on `jobs` threads, and hands them out
-// strictly in order. Each entry's result depends on nothing but its own
+// Reads and compresses the records on `jobs` threads, and hands them out
+// strictly in order. Each record's result depends on nothing but its own
 // bytes, so the output is the same for any number of jobs. Workers stay at
-// most a window of entries and of bytes ahead of the writer, which bounds
+// most a window of records and of bytes ahead of the writer, which bounds
 // the memory held.
 class Compressor {
  public:
-  Compressor(const std::vector<AppEntry>& entries, Encoder encoder, unsigned jobs)
-      : entries_(entries), encoder_(encoder), slots_(entries.size()), window_(4 * jobs) {
+  Compressor(const std::vector<AppRecord>& records, Encoder encoder, unsigned jobs)
+      : records_(records), encoder_(encoder), slots_(records.size()), window_(4 * jobs) {
     for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { Work(); });
   }
   ~Compressor() {
@@ -72,14 +69,14 @@ class Compressor {
     for (std::thread& t : threads_) t.join();
   }
 
-  // The entry at `index`, the next one in order; rethrows its failure.
+  // The record at `index`, the next one in order; rethrows its failure.
   Prepared Take(size_t index) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return slots_[index].done; });
     Prepared result = std::move(slots_[index]);
     slots_[index] = Prepared();
     taken_ = index + 1;
-    held_ -= entries_[index].size;
+    held_ -= records_[index].size;
     lock.unlock();
     changed_.notify_all();
     if (result.failure) std::rethrow_exception(result.failure);
@@ -90,9 +87,9 @@ class Compressor {
   static constexpr uint64_t MAX_HELD = uint64_t{256} << 20;
 
   bool MayStart() const {
-    if (next_ >= entries_.size()) return true;
+    if (next_ >= records_.size()) return true;
     if (next_ >= taken_ + window_) return false;
-    return next_ == taken_ || held_ + entries_[next_].size <= MAX_HELD;
+    return next_ == taken_ || held_ + records_[next_].size <= MAX_HELD;
   }
 
   void Work() {
@@ -101,15 +98,15 @@ class Compressor {
       {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [&] { return stop_ || MayStart(); });
-        if (stop_ || next_ >= entries_.size()) return;
+        if (stop_ || next_ >= records_.size()) return;
         index = next_++;
-        held_ += entries_[index].size;
+        held_ += records_[index].size;
       }
       Prepared result;
-      const AppEntry& entry = entries_[index];
+      const AppRecord& record = records_[index];
       try {
-        if (entry.type == BLOB_FILE) {
-          result.data = ReadWholeFile(entry.hostPath, MAX_FILE_SIZE);
+        if (record.type == BLOB_FILE) {
+          result.data = ReadWholeFile(record.hostPath, MAX_FILE_SIZE);
           if (encoder_)
             result.contents = ChooseContents(result.data.data(), result.data.size(), encoder_);
         }
@@ -125,15 +122,15 @@ class Compressor {
     }
   }
 
-  const std::vector<AppEntry>& entries_;
+  const std::vector<AppRecord>& records_;
   Encoder encoder_;  // null: store everything
   std::vector<Prepared> slots_;
   const size_t window_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  size_t next_ = 0;    // the next entry a worker takes up
-  size_t taken_ = 0;   // entries handed to the writer
-  uint64_t held_ = 0;  // listed bytes of entries taken up but not handed out
+  size_t next_ = 0;    // the next record a worker takes up
+  size_t taken_ = 0;   // records handed to the writer
+  uint64_t held_ = 0;  // listed bytes of records taken up but not handed out
   bool stop_ = false;
   std::vector<std::thread> threads_;
 };
@@ -196,7 +193,7 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
   // folder into a setup inside it does not swallow the previous setup.
   FileIdentity output = StatHost(options.output, true).id;
   Diagnostics found;
-  std::vector<AppEntry> entries = CheckAppFolder(options.appFolder, *options.page, output, &found);
+  std::vector<AppRecord> records = CheckAppFolder(options.appFolder, *options.page, output, &found);
   found.Print(diagnostics, !options.quiet);
   if (found.Errors() != 0) return false;
 
@@ -207,23 +204,23 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
 
   uint64_t totalBytes = 0;
   size_t totalFiles = 0;
-  for (const AppEntry& entry : entries) {
-    totalBytes += entry.size;
-    totalFiles += entry.type == BLOB_FILE;
+  for (const AppRecord& record : records) {
+    totalBytes += record.size;
+    totalFiles += record.type == BLOB_FILE;
   }
   Progress progress(diagnostics, !options.quiet && StderrIsTerminal(), totalBytes, totalFiles);
   {
-    Compressor compressor(entries, options.store ? nullptr : EncodeOptimal,
+    Compressor compressor(records, options.store ? nullptr : EncodeOptimal,
                           options.jobs < 1 ? 1 : options.jobs);
     uint64_t doneBytes = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
+    for (size_t i = 0; i < records.size(); ++i) {
       Prepared prepared = compressor.Take(i);
-      if (entries[i].type == BLOB_FOLDER) {
-        writer.AddFolder(entries[i].recordName);
+      if (records[i].type == BLOB_FOLDER) {
+        writer.AddFolder(records[i].recordName);
       } else {
-        writer.AddFile(entries[i].recordName, prepared.data, prepared.contents);
+        writer.AddFile(records[i].recordName, prepared.data, prepared.contents);
       }
-      doneBytes += entries[i].size;
+      doneBytes += records[i].size;
       progress.Update(writer.Totals().files, doneBytes);
     }
   }
@@ -233,8 +230,8 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
 
   const PayloadTotals& totals = writer.Totals();
   if (!options.quiet) {
-    report << options.output << ": " << Count(totals.files, "file") << ", "
-           << Count(totals.folders, "folder") << ", " << totals.unpackedBytes
+    report << options.output << ": " << CountOf(totals.files, "file") << ", "
+           << CountOf(totals.folders, "folder") << ", " << totals.unpackedBytes
            << " bytes of contents stored in " << totals.storedBytes << ", " << out.BytesWritten()
            << " bytes in all\n";
   }
@@ -244,14 +241,14 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
 bool CheckCommand(const std::string& appFolder, const CodePage& page, bool quiet,
                   std::ostream& report, std::ostream& diagnostics) {
   Diagnostics found;
-  std::vector<AppEntry> entries = CheckAppFolder(appFolder, page, FileIdentity(), &found);
+  std::vector<AppRecord> records = CheckAppFolder(appFolder, page, FileIdentity(), &found);
   found.Print(diagnostics, !quiet);
   if (!quiet) {
     size_t files = 0;
-    for (const AppEntry& entry : entries) files += entry.type == BLOB_FILE;
-    report << appFolder << ": " << Count(found.Errors(), "error") << ", "
-           << Count(found.Warnings(), "warning") << "; " << Count(files, "file") << ", "
-           << Count(entries.size() - files, "folder") << "\n";
+    for (const AppRecord& record : records) files += record.type == BLOB_FILE;
+    report << appFolder << ": " << CountOf(found.Errors(), "error") << ", "
+           << CountOf(found.Warnings(), "warning") << "; " << CountOf(files, "file") << ", "
+           << CountOf(records.size() - files, "folder") << "\n";
   }
   return found.Errors() == 0;
 }

@@ -1,14 +1,15 @@
-// Reading a setup file record by record with the stub's own reader
-// (payload_stream.h), for list, verify and extract. Each record is also
-// looked at header by header on a handle of our own: the reader does not hand out
-// packed sizes, and when it refuses a record the raw header tells why.
+// Reading a setup file record by record with the setup's own payload reader
+// (payload/payload_stream.h) over a file the packer opened, for list,
+// verify and extract.
 #pragma once
 
 #include <stdint.h>
-#include <stdio.h>
 
 #include <string>
 #include <vector>
+
+#include "packer/host_file.h"
+#include "payload/payload_stream.h"
 
 namespace popbox {
 
@@ -24,28 +25,32 @@ struct SetupRecord {
 
 class SetupReader {
  public:
-  // Opens the file and the stub's reader on it. Throws PackerError.
+  // Opens the file and the reader on it. Throws PackerError.
   explicit SetupReader(const std::string& path);
-  ~SetupReader();
   SetupReader(const SetupReader&) = delete;
   SetupReader& operator=(const SetupReader&) = delete;
 
   uint64_t FileSize() const { return fileSize_; }
-  // Reads `size` bytes at `offset`; false when the file is shorter.
+  // Reads `size` bytes at `offset`; false when the file is shorter. The
+  // walk's position stays where it was.
   bool ReadAt(uint64_t offset, void* buffer, size_t size) const;
 
-  // The next record, as the stub reads it. Throws PackerError naming the
-  // file, the record and why the stub could not read it.
+  // The next record, as the setup reads it. Throws PackerError naming the
+  // file, the record and why the setup could not read it.
   SetupRecord Next(bool keepContents);
   // The offset behind the last record read.
   uint64_t Offset() const { return offset_; }
+
+  // The reader itself, for the setup's own code (script load, extraction);
+  // it starts over at the first record when that code opens it.
+  PayloadStream& Payload() { return payload_; }
 
  private:
   std::string WhyUnreadable() const;
 
   std::string path_;
-  std::string ownPath_;
-  FILE* file_ = nullptr;
+  HostReadFile file_;
+  PayloadStream payload_;
   uint64_t fileSize_ = 0;
   uint64_t offset_;
   uint32_t index_ = 0;

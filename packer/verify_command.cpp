@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 
+#include "base/text.h"
 #include "install/install_paths.h"
 #include "packer/app_folder.h"
 #include "packer/check.h"
@@ -14,17 +15,10 @@
 #include "packer/packer_error.h"
 #include "packer/setup_reader.h"
 #include "payload/payload_format.h"
-#include "script/text.h"
 
 namespace popbox {
 
 namespace {
-
-uint32_t Load32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 // The stub image: MZ, and a PE header inside the image. Returns the
 // offset of the PE header, or a problem.
@@ -158,9 +152,8 @@ bool VerifyCommand(const std::string& setupPath, const CodePage& page, std::ostr
       return false;
     }
   }
-  report << setupPath << ": sound; " << files << " file" << (files == 1 ? "" : "s") << ", "
-         << folders << " folder" << (folders == 1 ? "" : "s") << ", "
-         << (reader.Offset() == reader.FileSize() ? "nothing" : "a signature")
+  report << setupPath << ": sound; " << CountOf(files, "file") << ", " << CountOf(folders, "folder")
+         << ", " << (reader.Offset() == reader.FileSize() ? "nothing" : "a signature")
          << " behind the end record\n";
   return true;
 }

@@ -14,6 +14,9 @@
 
 #include <stdint.h>
 
+#include "base/little_endian.h"
+#include "base/path_limits.h"
+
 namespace popbox {
 
 // File offset of the first record: the size of the padded stub image.
@@ -26,9 +29,8 @@ constexpr uint32_t BLOB_END = 0;
 constexpr uint32_t BLOB_FOLDER = 1;
 constexpr uint32_t BLOB_FILE = 2;
 
-// Record names live in buffers of MAX_PATH bytes: at most 259 characters.
-constexpr uint32_t NAME_BUFFER_SIZE = 260;
-constexpr uint32_t MAX_NAME_LENGTH = NAME_BUFFER_SIZE - 1;
+// Record names live in buffers of NAME_BUFFER_SIZE bytes (path_limits.h):
+// at most MAX_NAME_LENGTH characters.
 
 // Compression: plain bytes stand for themselves; ESCAPE_BYTE starts a token.
 //   DF 00          one literal 0xDF
@@ -59,9 +61,8 @@ struct BlobHeader {
   // Decodes the 13 on-disk bytes; works on any host byte order.
   static BlobHeader Parse(const uint8_t* bytes) {
     BlobHeader h;
-    h.magic = static_cast<uint16_t>(bytes[HEADER_MAGIC_AT] | (bytes[HEADER_MAGIC_AT + 1] << 8));
-    h.nameLength = static_cast<uint16_t>(bytes[HEADER_NAME_LENGTH_AT] |
-                                         (bytes[HEADER_NAME_LENGTH_AT + 1] << 8));
+    h.magic = Load16(bytes + HEADER_MAGIC_AT);
+    h.nameLength = Load16(bytes + HEADER_NAME_LENGTH_AT);
     h.unpackedSize = Load32(bytes + HEADER_UNPACKED_AT);
     h.packedSize = Load32(bytes + HEADER_PACKED_AT);
     h.type = bytes[HEADER_TYPE_AT];
@@ -69,25 +70,11 @@ struct BlobHeader {
   }
 
   void Serialize(uint8_t* bytes) const {
-    bytes[HEADER_MAGIC_AT] = static_cast<uint8_t>(magic);
-    bytes[HEADER_MAGIC_AT + 1] = static_cast<uint8_t>(magic >> 8);
-    bytes[HEADER_NAME_LENGTH_AT] = static_cast<uint8_t>(nameLength);
-    bytes[HEADER_NAME_LENGTH_AT + 1] = static_cast<uint8_t>(nameLength >> 8);
+    Store16(bytes + HEADER_MAGIC_AT, magic);
+    Store16(bytes + HEADER_NAME_LENGTH_AT, nameLength);
     Store32(bytes + HEADER_UNPACKED_AT, unpackedSize);
     Store32(bytes + HEADER_PACKED_AT, packedSize);
     bytes[HEADER_TYPE_AT] = type;
-  }
-
- private:
-  static uint32_t Load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-  }
-  static void Store32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
   }
 };
 

@@ -2,8 +2,8 @@
 
 #include <string.h>
 
-#include "app/error_slot.h"
-#include "payload/payload_format.h"
+#include "base/error_slot.h"
+#include "base/path_limits.h"
 #include "script/script_document.h"
 
 namespace popbox {
@@ -48,18 +48,18 @@ bool ExpandFolderMacros(char* text) {
 
     const FolderMacro* macro = FindFolderMacro(name);
     if (!macro) {
-      ReportDefect("Macro Unknown: ", name);
+      ReportDefect("Macro Unknown: ", name, ErrorKind::MacroUnknown);
       return false;
     }
     char folder[NAME_BUFFER_SIZE];
     if (!ReadRegistryString(macro->root, macro->keyPath, macro->valueName, folder, sizeof folder)) {
-      ReportDefect("Macro Undefined: ", name);
+      ReportDefect("Macro Undefined: ", name, ErrorKind::MacroUndefined);
       return false;
     }
     size_t prefixLength = static_cast<size_t>(open - text);
     size_t folderLength = strlen(folder);
     if (prefixLength + folderLength + strlen(tail) >= NAME_BUFFER_SIZE) {
-      ReportDefect("String Overflow");
+      ReportDefect("String Overflow", "", ErrorKind::StringOverflow);
       return false;
     }
     memcpy(open, folder, folderLength);
@@ -70,7 +70,7 @@ bool ExpandFolderMacros(char* text) {
 
 bool ScriptDocument::GetPath(const char* key, char* buffer_) const {
   if (!GetString(key, buffer_, NAME_BUFFER_SIZE)) {
-    ReportDefect("INI Symbol Undefined: ", key);
+    ReportDefect("INI Symbol Undefined: ", key, ErrorKind::SymbolUndefined);
     return false;
   }
   return ExpandFolderMacros(buffer_);

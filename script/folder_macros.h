@@ -2,7 +2,7 @@
 // stand for folders Windows publishes in the registry.
 #pragma once
 
-#include "script/registry.h"
+#include "platform/registry.h"
 
 namespace popbox {
 

@@ -3,13 +3,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/error_slot.h"
-#include "app/os_api.h"
-#include "payload/payload_format.h"
-#include "payload/payload_stream.h"
-#include "script/text.h"
+#include "base/error_slot.h"
+#include "base/text.h"
+#include "platform/os_api.h"
 
 namespace popbox {
+
+ScriptDocument theScript;
 
 namespace {
 
@@ -88,10 +88,10 @@ void ScriptDocument::LoadFromText(const char* text, int32_t textLength) {
   length = textLength;
 }
 
-bool ScriptDocument::LoadFromPayload(const char* name) {
+bool ScriptDocument::LoadFromPayload(const char* name, PayloadStream& payload) {
   Clear();
   bool loaded = false;
-  OpenPayload();  // a failed open shows as a failed first read
+  payload.OpenPayload();  // a failed open shows as a failed first read
   char recordName[NAME_BUFFER_SIZE];
   uint8_t* data = nullptr;
   for (;;) {
@@ -99,7 +99,7 @@ bool ScriptDocument::LoadFromPayload(const char* name) {
     data = nullptr;
     uint32_t size = 0;
     uint32_t type = BLOB_END;
-    if (!ReadNextBlob(recordName, &data, &size, &type) || type == BLOB_END) {
+    if (!payload.ReadNextBlob(recordName, &data, &size, &type) || type == BLOB_END) {
       ReportDefect("Missing BLOB: ", name);
       break;
     }
@@ -114,7 +114,7 @@ bool ScriptDocument::LoadFromPayload(const char* name) {
     break;
   }
   ReleaseBlob(data);
-  ClosePayload();
+  payload.ClosePayload();
   return loaded;
 }
 

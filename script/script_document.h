@@ -11,6 +11,8 @@
 
 #include <stdint.h>
 
+#include "payload/payload_stream.h"
+
 namespace popbox {
 
 constexpr int32_t RESERVE_SLACK = 256;  // spare bytes added to every growth
@@ -31,8 +33,9 @@ class ScriptDocument {
   // Writes a zero byte behind the text and returns its first byte.
   char* TerminatedText();
   // Fills the document from the first file record of that name (A-Z case
-  // ignored). On failure reports "Missing BLOB: " and the name, as a defect.
-  bool LoadFromPayload(const char* name);
+  // ignored) of `payload`, by default the setup's own. On failure reports
+  // "Missing BLOB: " and the name, as a defect.
+  bool LoadFromPayload(const char* name, PayloadStream& payload = thePayload);
   // Writes exactly the text bytes; a short write leaves no file behind.
   bool SaveToFile(const char* path) const;
 
@@ -67,5 +70,10 @@ class ScriptDocument {
   int32_t length;  // text bytes
   int32_t capacity;
 };
+
+// The one long-lived script document: "Setup.ini" as loaded at start-up.
+// Empty from static initialisation until the entry loads it; afterwards
+// only read. Its block is released when the process exits normally.
+extern ScriptDocument theScript;
 
 }  // namespace popbox

@@ -1,15 +1,15 @@
 #include "ui/setup_dialog.h"
 
-#include "app/error_slot.h"
-#include "app/show_error.h"
-#include "app/the_script.h"
+#include "base/error_slot.h"
+#include "base/path_limits.h"
+#include "base/text.h"
 #include "install/extract.h"
 #include "install/install_checks.h"
 #include "install/launch.h"
 #include "install/shortcuts.h"
-#include "payload/payload_format.h"
-#include "script/text.h"
+#include "script/script_document.h"
 #include "ui/resource_ids.h"
+#include "ui/show_error.h"
 #include "ui/web_address.h"
 
 namespace popbox {

@@ -2,8 +2,8 @@
 
 #include <string.h>
 
-#include "payload/payload_format.h"
-#include "script/text.h"
+#include "base/path_limits.h"
+#include "base/text.h"
 
 namespace popbox {
 

@@ -27,14 +27,14 @@
 #include <string>
 #include <vector>
 
-#include "app/error_slot.h"
-#include "app/os_api.h"
-#include "app/the_script.h"
+#include "base/error_slot.h"
+#include "bench/greedy_encoder.h"
 #include "install/extract.h"
 #include "packer/encoder.h"
 #include "payload/payload_format.h"
 #include "payload/payload_stream.h"
 #include "payload/unpack.h"
+#include "platform/os_api.h"
 #include "script/script_document.h"
 
 namespace fs = std::filesystem;
@@ -138,16 +138,16 @@ int OpenFileCount() {
   return count;
 }
 
-// The setup file, read by the reader as the program's own file: the stub
+// The setup file, read by thePayload as the program's own file: the stub
 // image is a hole of zero bytes and the payload is rewritten in place.
 class SetupFile {
  public:
   SetupFile() : folder_(MakeTempFolder("sweep-setup")), path_(folder_ + "/setup.exe") {
     fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    popbox::OverrideOwnPath(path_.c_str());
+    popbox::thePayload = popbox::PayloadStream(fd_);
   }
   ~SetupFile() {
-    popbox::OverrideOwnPath(nullptr);
+    popbox::thePayload = popbox::PayloadStream();
     close(fd_);
     std::error_code ignored;
     fs::remove_all(folder_, ignored);
@@ -173,11 +173,11 @@ struct Outcome {
 // Walks the records as both clients do and checks each one handed out.
 std::string WalkRecords() {
   char name[popbox::NAME_BUFFER_SIZE];
-  if (!popbox::OpenPayload()) return "the setup file did not open";
+  if (!popbox::thePayload.OpenPayload()) return "the setup file did not open";
   for (int count = 0;; ++count) {
     uint8_t* data = nullptr;
     uint32_t size = 0, type = 0;
-    if (!popbox::ReadNextBlob(name, &data, &size, &type)) {
+    if (!popbox::thePayload.ReadNextBlob(name, &data, &size, &type)) {
       if (data) return "a failed read handed out a buffer";
       break;
     }
@@ -187,7 +187,7 @@ std::string WalkRecords() {
     if (type == popbox::BLOB_END) break;
     if (count > 1000) return "the walk does not end";
   }
-  popbox::ClosePayload();
+  popbox::thePayload.ClosePayload();
   popbox::ScriptDocument script;
   script.LoadFromPayload("Setup.ini");
   return "";
@@ -222,7 +222,7 @@ Outcome Extract() {
   char name[popbox::NAME_BUFFER_SIZE];
   uint8_t* data = nullptr;
   uint32_t size, type;
-  if (popbox::ReadNextBlob(name, &data, &size, &type)) {
+  if (popbox::thePayload.ReadNextBlob(name, &data, &size, &type)) {
     popbox::ReleaseBlob(data);
     outcome.fault += "the stream stayed open";
   }

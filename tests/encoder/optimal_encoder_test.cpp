@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "bench/greedy_encoder.h"
 #include "encoder_test_data.h"
 #include "packer/encoder.h"
 #include "packer/match_finder.h"

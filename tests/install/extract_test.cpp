@@ -8,9 +8,9 @@
 #include <set>
 #include <string>
 
-#include "app/os_api.h"
-#include "app/the_script.h"
 #include "install_test_support.h"
+#include "platform/os_api.h"
+#include "script/script_document.h"
 
 using itest::Bug;
 using itest::CannotInstall;
@@ -66,19 +66,24 @@ class ExtractTest : public ::testing::Test {
     setup_ = tmp_.Path() + "/setup.exe";
     installDir_ = tmp_.Path() + "/App";
     fs::create_directory(installDir_);  // the caller creates it
-    popbox::OverrideOwnPath(setup_.c_str());
     LoadScript(SCRIPT);
   }
-  void TearDown() override {
-    popbox::OverrideOwnPath(nullptr);
-    popbox::theScript.Clear();
-  }
+  void TearDown() override { popbox::theScript.Clear(); }
   void LoadScript(const std::string& text) {
     popbox::theScript.LoadFromText(text.data(), static_cast<int32_t>(text.size()));
   }
   bool Extract(const Payload& payload, const char* storeName = "", const char* webAddress = "") {
     itest::WriteFile(setup_, payload.bytes);
-    return popbox::ExtractPayload(installDir_.c_str(), storeName, webAddress);
+    return ExtractFrom(setup_, storeName, webAddress);
+  }
+  // ExtractPayload with the reader on the file at `path`.
+  bool ExtractFrom(const std::string& path, const char* storeName = "",
+                   const char* webAddress = "") {
+    popbox::FileHandle file = popbox::OpenForReading(path.c_str());
+    popbox::PayloadStream payload(file);
+    bool ok = popbox::ExtractPayload(installDir_.c_str(), storeName, webAddress, payload);
+    if (file != popbox::INVALID_FILE) popbox::CloseFile(file);
+    return ok;
   }
   std::string Target(const std::string& name) { return installDir_ + "/" + name; }
   // Everything below the temp folder, relative to it.
@@ -176,9 +181,7 @@ TEST_F(ExtractTest, StopsAtTheFirstFailureAndKeepsWhatWasWritten) {
   EXPECT_EQ(Report(), Bug("File Corrupted. Can't Read BLOBs."));
 
   popbox::ClearError();
-  const std::string missing = tmp_.Path() + "/missing.exe";  // the reader keeps the pointer
-  popbox::OverrideOwnPath(missing.c_str());
-  EXPECT_FALSE(popbox::ExtractPayload(installDir_.c_str(), "", ""));
+  EXPECT_FALSE(ExtractFrom(tmp_.Path() + "/missing.exe"));
   EXPECT_EQ(Report(), Bug("File Corrupted. Can't Find BLOBs."));
 }
 

@@ -1,4 +1,4 @@
-// Folder macros against the fake registry: expansion in place, the four
+// Folder macros against the registry table: expansion in place, the four
 // reports, the length limit and what the buffer holds after a failure.
 #include "script/folder_macros.h"
 
@@ -18,14 +18,14 @@ namespace {
 class FolderMacrosTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    popbox::ClearFakeRegistry();
+    popbox::ClearRegistryTable();
     popbox::ClearError();
     itest::SetProgramFiles("C:\\Program Files");
     itest::SetShellFolder("Desktop", "C:\\Me\\Desktop");
     itest::SetShellFolder("Programs", "C:\\Me\\Start Menu\\Programs");
     itest::SetShellFolder("Personal", "C:\\Me\\Documents");
   }
-  void TearDown() override { popbox::ClearFakeRegistry(); }
+  void TearDown() override { popbox::ClearRegistryTable(); }
 
   // Expands `text` in a buffer of exactly 260 bytes; `text` gets the result.
   bool Expand(std::string* text) {

@@ -1,14 +1,14 @@
 // The install folder checks on the host file system: CreateFolderTree with
 // Windows-style paths below a temp folder, and CheckTargetsFree with a
-// script loaded from text and shell folders from the fake registry.
+// script loaded from text and shell folders from the registry table.
 #include "install/install_checks.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "app/the_script.h"
 #include "install_test_support.h"
+#include "script/script_document.h"
 
 using itest::Bug;
 using itest::CannotInstall;
@@ -66,7 +66,7 @@ class CheckTargetsFreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     popbox::ClearError();
-    popbox::ClearFakeRegistry();
+    popbox::ClearRegistryTable();
     itest::SetShellFolder("Programs", (tmp_.Path() + "/menu").c_str());
     itest::SetShellFolder("Desktop", (tmp_.Path() + "/desk").c_str());
     fs::create_directory(tmp_.Path() + "/menu");
@@ -78,7 +78,7 @@ class CheckTargetsFreeTest : public ::testing::Test {
   }
   void TearDown() override {
     popbox::theScript.Clear();
-    popbox::ClearFakeRegistry();
+    popbox::ClearRegistryTable();
   }
   void Load(const std::string& text) {
     popbox::theScript.LoadFromText(text.data(), static_cast<int32_t>(text.size()));

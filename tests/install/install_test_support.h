@@ -1,6 +1,6 @@
 // Helpers for the installation tests: a temp folder that is removed with
 // everything in it, path buffers of exactly NAME_BUFFER_SIZE heap bytes (so
-// the sanitizer build sees any write past them), the fake registry's shell
+// the sanitizer build sees any write past them), the registry table's shell
 // folders, and the error slot as a pair of strings.
 #pragma once
 
@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/error_slot.h"
+#include "base/error_slot.h"
 #include "payload/payload_format.h"
-#include "script/registry.h"
+#include "platform/registry.h"
 
 namespace itest {
 
@@ -64,14 +64,14 @@ constexpr char SHELL_FOLDERS[] =
 
 // Sets a "Shell Folders" value; null removes it.
 inline void SetShellFolder(const char* valueName, const char* folder) {
-  popbox::SetFakeRegistryString(popbox::RegistryRoot::CurrentUser, SHELL_FOLDERS, valueName,
-                                folder);
+  popbox::SetRegistryTableString(popbox::RegistryRoot::CurrentUser, SHELL_FOLDERS, valueName,
+                                 folder);
 }
 
 inline void SetProgramFiles(const char* folder) {
-  popbox::SetFakeRegistryString(popbox::RegistryRoot::LocalMachine,
-                                "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
-                                folder);
+  popbox::SetRegistryTableString(popbox::RegistryRoot::LocalMachine,
+                                 "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                                 folder);
 }
 
 // The pending report as (message, caption).

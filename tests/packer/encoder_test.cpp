@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/greedy_encoder.h"
 #include "packer/payload_writer.h"
 #include "payload/payload_format.h"
 #include "payload/unpack.h"

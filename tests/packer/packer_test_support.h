@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "app/os_api.h"
 #include "payload/payload_format.h"
 #include "payload/payload_stream.h"
+#include "platform/os_api.h"
 
 extern char** environ;
 
@@ -102,13 +102,14 @@ inline std::vector<Record> ReadSetup(const fs::path& setup) {
   Bytes raw = ReadBytes(setup);
   size_t offset = PAYLOAD_OFFSET;
   std::string path = setup.string();
-  OverrideOwnPath(path.c_str());
-  EXPECT_TRUE(OpenPayload());
+  FileHandle file = OpenForReading(path.c_str());
+  PayloadStream payload(file);
+  EXPECT_TRUE(payload.OpenPayload());
   for (;;) {
     char name[NAME_BUFFER_SIZE];
     uint8_t* data = nullptr;
     uint32_t size = 0, type = 0;
-    if (!ReadNextBlob(name, &data, &size, &type)) {
+    if (!payload.ReadNextBlob(name, &data, &size, &type)) {
       ADD_FAILURE() << "record " << records.size() + 1 << " does not read";
       break;
     }
@@ -118,8 +119,8 @@ inline std::vector<Record> ReadSetup(const fs::path& setup) {
     ReleaseBlob(data);
     if (type == BLOB_END) break;
   }
-  ClosePayload();
-  OverrideOwnPath(nullptr);
+  payload.ClosePayload();
+  if (file != INVALID_FILE) CloseFile(file);
   EXPECT_EQ(offset, raw.size()) << "the end record must end the file";
   return records;
 }

@@ -2,7 +2,8 @@
 # The Windows build of the packer (popbox.exe, run under Wine) writes the
 # same bytes as the Linux one: for the example folder, and for a folder
 # whose names it reads through the wide-character API and converts to
-# Windows-1252. A name outside the code page is refused by both.
+# Windows-1252. A name outside the code page is refused by both. Its
+# extract writes the same tree as the Linux one.
 # Usage: wine_pack_test.sh BIN_DIR EXAMPLE_DIR
 set -u
 bin=$1 example=$2
@@ -35,6 +36,15 @@ for i in $(seq 1 300); do echo "row $i of a table that compresses well"; done >"
 pack_both "$app" names
 "$bin/popbox" list "$work/names-windows.exe" | grep -q ' Überblick\\naïve.txt$' ||
   fail "the names did not go through the code page"
+
+for setup in example names; do
+  "$bin/popbox" extract "$work/$setup-linux.exe" "$work/$setup-linux" >/dev/null ||
+    fail "the Linux packer did not extract $setup"
+  bash "$here/../wine/run-under-wine.sh" "$bin/popbox.exe" extract \
+    "$(winpath "$work/$setup-windows.exe")" "$(winpath "$work/$setup-windows")" >/dev/null ||
+    fail "popbox.exe did not extract $setup"
+  diff -r "$work/$setup-linux" "$work/$setup-windows" || fail "the extracted trees of $setup differ"
+done
 
 printf 'x' >"$app/Привет.txt"
 bash "$here/../wine/run-under-wine.sh" "$bin/popbox.exe" pack "$(winpath "$app")" \

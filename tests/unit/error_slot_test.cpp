@@ -1,5 +1,5 @@
 // The one pending error message and its caption.
-#include "app/error_slot.h"
+#include "base/error_slot.h"
 
 #include <gtest/gtest.h>
 #include <string.h>

@@ -34,7 +34,7 @@ Blob Read() {
   Blob blob;
   std::unique_ptr<char[]> name(new char[NAME_BUFFER_SIZE]);
   uint8_t* data = nullptr;
-  blob.ok = ReadNextBlob(name.get(), &data, &blob.size, &blob.type);
+  blob.ok = thePayload.ReadNextBlob(name.get(), &data, &blob.size, &blob.type);
   if (!blob.ok) {
     EXPECT_EQ(nullptr, data) << "a failed read hands out no buffer";
     return blob;
@@ -48,10 +48,10 @@ Blob Read() {
 
 class PayloadStreamTest : public ::testing::Test {
  protected:
-  void TearDown() override { ClosePayload(); }
+  void TearDown() override { thePayload.ClosePayload(); }
   bool Open(const Bytes& bytes) {
     own_.Use(bytes);
-    return OpenPayload();
+    return thePayload.OpenPayload();
   }
   popbox_test::OwnFile own_;
 };
@@ -129,11 +129,11 @@ TEST_F(PayloadStreamTest, ShortOrDamagedFilesFailToRead) {
 TEST_F(PayloadStreamTest, ReadingNeedsAnOpenStream) {
   EXPECT_FALSE(readBeforeAnyOpen);
   ASSERT_TRUE(Open(PayloadImage().File("a", "1").End().bytes));
-  ClosePayload();
+  thePayload.ClosePayload();
   EXPECT_FALSE(Read().ok);
-  ClosePayload();  // harmless when closed
+  thePayload.ClosePayload();  // harmless when closed
   own_.UseMissing();
-  EXPECT_FALSE(OpenPayload());
+  EXPECT_FALSE(thePayload.OpenPayload());
   EXPECT_FALSE(Read().ok);
 }
 
@@ -141,7 +141,7 @@ TEST_F(PayloadStreamTest, ReopeningStartsAgainAtTheFirstRecord) {
   ASSERT_TRUE(Open(PayloadImage().File("first", "1").File("second", "2").End().bytes));
   EXPECT_EQ("first", Read().name);
   EXPECT_EQ("second", Read().name);
-  ASSERT_TRUE(OpenPayload());
+  ASSERT_TRUE(thePayload.OpenPayload());
   EXPECT_EQ("first", Read().name);
 }
 
@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
   char name[NAME_BUFFER_SIZE];
   uint8_t* data = nullptr;
   uint32_t size = 0, type = 0;
-  readBeforeAnyOpen = ReadNextBlob(name, &data, &size, &type);
+  readBeforeAnyOpen = thePayload.ReadNextBlob(name, &data, &size, &type);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

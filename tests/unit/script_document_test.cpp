@@ -11,7 +11,7 @@
 #include <sys/resource.h>
 #endif
 
-#include "app/error_slot.h"
+#include "base/error_slot.h"
 #include "test_support.h"
 
 using namespace popbox;

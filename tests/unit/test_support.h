@@ -16,8 +16,9 @@
 #include <unistd.h>
 #endif
 
-#include "app/os_api.h"
 #include "payload/payload_format.h"
+#include "payload/payload_stream.h"
+#include "platform/os_api.h"
 #include "script/script_document.h"
 
 namespace popbox_test {
@@ -110,23 +111,33 @@ struct PayloadImage {
   PayloadImage& End() { return Header(0, 0, 0, popbox::BLOB_END); }
 };
 
-// Makes payload images (or any bytes) the program's own file.
+// Makes payload images (or any bytes) the file that the setup's reader,
+// thePayload, walks as its own.
 class OwnFile {
  public:
-  ~OwnFile() { popbox::OverrideOwnPath(nullptr); }
+  ~OwnFile() { Release(); }
   void Use(const Bytes& bytes) {
+    Release();
     path_ = temp_.Path("setup-" + std::to_string(count_++) + ".exe");
     WriteBytes(path_, bytes);
-    popbox::OverrideOwnPath(path_.c_str());  // keeps the pointer
+    handle_ = popbox::OpenForReading(path_.c_str());
+    popbox::thePayload = popbox::PayloadStream(handle_);
   }
   void UseMissing() {
-    path_ = temp_.Folder() + "/missing.exe";
-    popbox::OverrideOwnPath(path_.c_str());
+    Release();
+    popbox::thePayload = popbox::PayloadStream(popbox::INVALID_FILE);
   }
 
  private:
+  void Release() {
+    popbox::thePayload.ClosePayload();
+    popbox::thePayload = popbox::PayloadStream();
+    if (handle_ != popbox::INVALID_FILE) popbox::CloseFile(handle_);
+    handle_ = popbox::INVALID_FILE;
+  }
   TempFolder temp_;
   std::string path_;
+  popbox::FileHandle handle_ = popbox::INVALID_FILE;
   int count_ = 0;
 };
 

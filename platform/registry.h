@@ -1,5 +1,5 @@
 // Reading folder locations from the registry, behind a compile-time
-// interface: registry_win32.cpp asks Windows; registry_fake.cpp serves
+// interface: registry_win32.cpp asks Windows; registry_table.cpp serves
 // host tools and tests from a table they fill.
 #pragma once
 
@@ -15,13 +15,10 @@ enum class RegistryRoot : uint8_t { LocalMachine, CurrentUser };
 bool ReadRegistryString(RegistryRoot root, const char* keyPath, const char* valueName, char* buffer,
                         uint32_t size);
 
-#if !defined(_WIN32) || defined(POPBOX_FAKE_REGISTRY)
-// Host tools and the Windows build of the packer: the fake registry.
-// SetFakeRegistryString stores a REG_SZ value; a null text removes it.
-// ClearFakeRegistry empties the table.
-void SetFakeRegistryString(RegistryRoot root, const char* keyPath, const char* valueName,
-                           const char* text);
-void ClearFakeRegistry();
-#endif
+// The host's table (registry_table.cpp only): SetRegistryTableString stores
+// a REG_SZ value, a null text removes it; ClearRegistryTable empties it.
+void SetRegistryTableString(RegistryRoot root, const char* keyPath, const char* valueName,
+                            const char* text);
+void ClearRegistryTable();
 
 }  // namespace popbox

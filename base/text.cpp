@@ -1,4 +1,4 @@
-#include "script/text.h"
+#include "base/text.h"
 
 #include <string.h>
 

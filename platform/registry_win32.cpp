@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "script/registry.h"
+#include "platform/registry.h"
 
 namespace popbox {
 

@@ -1,25 +1,12 @@
 #include <windows.h>
 
-#include "app/os_api.h"
+#include "platform/os_api.h"
 
 namespace popbox {
 
 const FileHandle INVALID_FILE = INVALID_HANDLE_VALUE;
 
-#ifdef POPBOX_OWN_PATH_OVERRIDE
-static const char* ownPathOverride = nullptr;
-void OverrideOwnPath(const char* path) { ownPathOverride = path; }
-#endif
-
 uint32_t GetOwnPath(char* buffer, uint32_t size) {
-#ifdef POPBOX_OWN_PATH_OVERRIDE
-  if (ownPathOverride) {
-    uint32_t n = lstrlenA(ownPathOverride);
-    if (n >= size) return 0;
-    lstrcpyA(buffer, ownPathOverride);
-    return n;
-  }
-#endif
   return GetModuleFileNameA(nullptr, buffer, size);
 }
 
@@ -36,6 +23,13 @@ FileHandle CreateForWriting(const char* path) {
 bool SeekFromStart(FileHandle file, uint32_t offset) {
   return SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) !=
          INVALID_SET_FILE_POINTER;
+}
+
+bool SkipForward(FileHandle file, uint32_t distance) {
+  LONG high = 0;  // with the high part, the distance is taken unsigned
+  return SetFilePointer(file, static_cast<LONG>(distance), &high, FILE_CURRENT) !=
+             INVALID_SET_FILE_POINTER ||
+         GetLastError() == NO_ERROR;
 }
 
 bool ReadFromFile(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {

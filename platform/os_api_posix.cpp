@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/os_api.h"
-#include "script/text.h"
+#include "base/text.h"
+#include "platform/os_api.h"
 
 namespace popbox {
 
@@ -90,16 +90,7 @@ void SetNameMatch(bool (*same)(const char* a, const char* b)) {
   sameName = same ? same : EqualTextNoCase;
 }
 
-static const char* ownPathOverride = nullptr;
-void OverrideOwnPath(const char* path) { ownPathOverride = path; }
-
 uint32_t GetOwnPath(char* buffer, uint32_t size) {
-  if (ownPathOverride) {
-    size_t n = strlen(ownPathOverride);
-    if (n >= size) return 0;
-    memcpy(buffer, ownPathOverride, n + 1);
-    return static_cast<uint32_t>(n);
-  }
   ssize_t n = readlink("/proc/self/exe", buffer, size);
   if (n <= 0 || static_cast<size_t>(n) >= size) return 0;
   buffer[n] = 0;
@@ -126,6 +117,11 @@ FileHandle CreateForWriting(const char* path) {
 
 bool SeekFromStart(FileHandle file, uint32_t offset) {
   return lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) !=
+         static_cast<off_t>(-1);
+}
+
+bool SkipForward(FileHandle file, uint32_t distance) {
+  return lseek(static_cast<int>(file), static_cast<off_t>(distance), SEEK_CUR) !=
          static_cast<off_t>(-1);
 }
 

@@ -2,7 +2,8 @@
 // the extraction make, as a compile-time interface of plain functions. The
 // Win32 backend (os_api_win32.cpp) makes exactly the calls and flags the
 // stub needs; the POSIX backend (os_api_posix.cpp) lets the same code run
-// on the host, in the packer and in its tests. No runtime dispatch.
+// on the host, in the packer and in its tests. No runtime dispatch: a build
+// links one backend.
 #pragma once
 
 #include <stdint.h>
@@ -21,12 +22,6 @@ extern const FileHandle INVALID_FILE;
 // module itself). Returns its length, 0 on failure.
 uint32_t GetOwnPath(char* buffer, uint32_t size);
 
-#ifdef POPBOX_OWN_PATH_OVERRIDE
-// Host tools and tests read "their own file" from a path they choose.
-// A null path restores the default.
-void OverrideOwnPath(const char* path);
-#endif
-
 #ifndef _WIN32
 // The host backend finds an existing name that matches a written one as
 // Windows would: by default without regard to the case of A to Z; host
@@ -41,6 +36,8 @@ FileHandle OpenForReading(const char* path);
 FileHandle CreateForWriting(const char* path);
 // Moves the file pointer to `offset` bytes from the start.
 bool SeekFromStart(FileHandle file, uint32_t offset);
+// Moves the file pointer `distance` bytes on from where it is.
+bool SkipForward(FileHandle file, uint32_t distance);
 // One read of up to `size` bytes; `got` receives the count delivered.
 bool ReadFromFile(FileHandle file, void* buffer, uint32_t size, uint32_t* got);
 // One write of `size` bytes; `written` receives the count written.

@@ -1,7 +1,7 @@
-// The greedy encoder. At each position it looks at the run of equal bytes
-// that starts there and at the longest earlier match within the window,
-// takes whichever covers more bytes (when it saves any), and otherwise
-// writes one literal.
+// The greedy encoder, the benchmark's yardstick for the optimal one. At
+// each position it looks at the run of equal bytes that starts there and at
+// the longest earlier match within the window, takes whichever covers more
+// bytes (when it saves any), and otherwise writes one literal.
 //
 // Match finder: a hash chain over 4-byte prefixes. head[] holds the last
 // position of each hash; prev[] (a ring of WINDOW_SLOTS entries) links each
@@ -10,10 +10,11 @@
 // only 2048 positions later, so every slot the walk reads is still valid.
 // The walk visits the whole window (stopping early at a match of
 // MAX_MATCH bytes); ties go to the nearest candidate.
+#include "bench/greedy_encoder.h"
+
 #include <string.h>
 
-#include "packer/encoder.h"
-#include "payload/payload_format.h"
+#include "packer/tokens.h"
 
 namespace popbox {
 
@@ -35,9 +36,9 @@ int HashBitsFor(size_t size) {
   return bits;
 }
 
-class MatchFinder {
+class GreedyChains {
  public:
-  MatchFinder(const uint8_t* data, size_t size)
+  GreedyChains(const uint8_t* data, size_t size)
       : data_(data),
         size_(size),
         shift_(32 - HashBitsFor(size)),
@@ -88,23 +89,6 @@ class MatchFinder {
   std::vector<size_t> prev_;
 };
 
-void PutLiteral(std::vector<uint8_t>& out, uint8_t b) {
-  out.push_back(b);
-  if (b == ESCAPE_BYTE) out.push_back(0);
-}
-
-void PutRun(std::vector<uint8_t>& out, size_t count, uint8_t b) {
-  out.push_back(ESCAPE_BYTE);
-  out.push_back(static_cast<uint8_t>(count));
-  out.push_back(b);
-}
-
-void PutMatch(std::vector<uint8_t>& out, size_t length, size_t distance) {
-  out.push_back(ESCAPE_BYTE);
-  out.push_back(static_cast<uint8_t>(((length + 12) << 3) | (distance >> 8)));
-  out.push_back(static_cast<uint8_t>(distance & 0xFF));
-}
-
 // A token of three bytes pays off when the literals it replaces take more
 // room: four plain bytes, or two escaped ones (two bytes each).
 bool RunPays(size_t length, uint8_t b) { return length >= 4 || (b == ESCAPE_BYTE && length >= 2); }
@@ -114,7 +98,7 @@ bool RunPays(size_t length, uint8_t b) { return length >= 4 || (b == ESCAPE_BYTE
 std::vector<uint8_t> EncodeGreedy(const uint8_t* data, size_t size) {
   std::vector<uint8_t> out;
   out.reserve(size + size / 16 + 16);
-  MatchFinder finder(data, size);
+  GreedyChains finder(data, size);
 
   size_t pos = 0;
   while (pos < size) {

@@ -1,6 +1,6 @@
-#include "app/show_error.h"
+#include "ui/show_error.h"
 
-#include "app/error_slot.h"
+#include "base/error_slot.h"
 
 namespace popbox {
 

@@ -1,7 +1,0 @@
-#include "app/the_script.h"
-
-namespace popbox {
-
-ScriptDocument theScript;
-
-}  // namespace popbox
