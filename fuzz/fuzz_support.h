@@ -10,12 +10,10 @@
 
 namespace fuzz {
 
-// Sizes in record headers are arbitrary. Blocks above 64 MiB are refused
-// (the targets set ASan to return null, as a 32-bit process would), which
-// runs the answer to a failed allocation. Each block that is handed out
-// costs a clear of its memory, so inputs that ask for a block between
-// 1 MiB and 64 MiB are passed over: they behave as the small and the
-// refused ones do, only a hundred times slower.
+// Record sizes are arbitrary. Blocks above 64 MiB are refused (the targets
+// have ASan return null, as a 32-bit process would); inputs that ask for a
+// block between 1 and 64 MiB are passed over: they behave as the small and
+// the refused ones do, only far slower.
 constexpr uint64_t SLOW_FROM = 1 << 20;
 constexpr uint64_t REFUSED_FROM = 64 << 20;
 

@@ -15,19 +15,18 @@ setup=build/ExampleSetup.exe
 "$bin/popbox" pack build/win32/example-app -o "$setup"
 "$bin/popbox" list "$setup"
 
-. tests/wine/wine-prefix.sh
+scenarios=tests/wine/scenarios.py
 work="$(mktemp -d /tmp/popbox-example.XXXXXX)"
-popbox_fresh_prefix "$work/prefix"
-trap 'popbox_end_prefix; rm -rf "$work"' EXIT
+eval "$(python3 "$scenarios" "$bin" --prefix "$work/prefix")"
+trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 cp "$setup" "$work/ExampleSetup.exe"
 
 echo
 echo "Installing $setup under Wine (prefix $WINEPREFIX)"
-(cd "$work" && wine "$root/$bin/setup-driver.exe" --log "$work/driver.log" --timeout 60 \
-  ExampleSetup.exe -- wait-dialog expect-check 1001 1 expect-check 1002 1 press-ok \
-  expect-box Success "Example Viewer is installed.\r\n\r\nStart it now?" press-ok \
-  expect-exit 0) || { cat "$work/driver.log"; exit 1; }
-sed 's/^ *[0-9]* /  /' "$work/driver.log"
+python3 "$scenarios" "$bin" --drive "$work/ExampleSetup.exe" "$work/driver.log" \
+  'dialog; check 1001 1; check 1002 1; ok
+   box Success "Example Viewer is installed.\r\n\r\nStart it now?"; ok; exit 0' |
+  sed 's/^ *[0-9]* /  /'
 
 drive_c="$WINEPREFIX/drive_c"
 installed="$drive_c/popbox-test/Program Files/Example Viewer"

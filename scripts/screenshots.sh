@@ -9,9 +9,9 @@
 # Wine draws with its normal X11 driver into a display of its own (Xvfb),
 # in a throwaway prefix without the tests' null driver, and draws the
 # window captions itself (there is no window manager). setup-driver.exe
-# runs each setup; when the window to show is up it writes the window's
-# rectangle and waits while this script takes the picture, cropped to that
-# rectangle.
+# (through tests/wine/scenarios.py) runs each setup; when the window to show
+# is up it writes the window's rectangle and waits while this script takes
+# the picture, cropped to that rectangle.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bin="${POPBOX_BIN_DIR:-$root/build/bin}"
@@ -19,12 +19,12 @@ docs="$root/docs"
 for program in popbox popbox-stub.exe setup-driver.exe; do
   [ -e "$bin/$program" ] || { echo "screenshots: $bin/$program is missing; build first" >&2; exit 1; }
 done
-. "$root/tests/wine/wine-prefix.sh"
+scenarios="$root/tests/wine/scenarios.py"
 
 work="$(mktemp -d /tmp/popbox-shots.XXXXXX)"
 xvfb_pid=""
 cleanup() {
-  popbox_end_prefix
+  wineserver -k 2>/dev/null || true
   [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -49,15 +49,9 @@ wait_for -s "$work/display"
 
 # The prefix: the tests' template less its null driver, with Wine's own
 # window captions. The values take effect with the next wineserver.
-popbox_fresh_prefix "$work/prefix"
-popbox_reg_import <<'REG'
-[HKEY_CURRENT_USER\Software\Wine\Drivers]
-"Graphics"=-
-
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
-"Decorated"="N"
-REG
+eval "$(python3 "$scenarios" "$bin" --prefix "$work/prefix")"
+printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\r\n"Graphics"=-\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n"Decorated"="N"\r\n' >"$work/x11.reg"
+wine reg import "Z:${work//\//\\}\\x11.reg" >/dev/null 2>&1
 wineserver -w
 # Wine's own fonts (MS Sans Serif of the dialogs, Marlett of the caption
 # buttons) from Debian's fonts-wine, where every Wine process finds them.
@@ -71,7 +65,7 @@ cp -r "$root/examples/hello" "$work/store-app"
 sed -i 's/^Name=.*$/Name=/' "$work/store-app/Setup.ini"
 "$bin/popbox" pack "$work/store-app" -o "$work/store.exe" >/dev/null
 
-winpath() { local path; path="$(popbox_winpath "$1")"; printf '%s' "${path//\\/\\\\}"; }
+winpath() { printf 'Z:%s' "${1//\//\\\\}"; }
 
 # shoot SETUP OUT.png STEPS... -- STEPS...: runs SETUP under the driver with
 # the first steps, takes the picture of the current window, then runs the
@@ -84,9 +78,9 @@ shoot() {
   shift
   after=("$@")
   rm -f "$work/rect" "$work/ready" "$work/taken"
-  wine "$bin/setup-driver.exe" --log "$(popbox_winpath "$work/driver.log")" --timeout 60 \
-    "$(popbox_winpath "$setup")" -- "${before[@]}" save-rect "$(winpath "$work/rect")" \
-    signal-file "$(winpath "$work/ready")" wait-file "$(winpath "$work/taken")" "${after[@]}" &
+  python3 "$scenarios" "$bin" --drive "$setup" "$work/driver.log" \
+    "${before[*]}; rect \"$(winpath "$work/rect")\"; signal \"$(winpath "$work/ready")\"
+     wait \"$(winpath "$work/taken")\"; ${after[*]}" >/dev/null &
   local driver=$!
   if wait_for "$work/ready"; then
     local geometry
@@ -110,7 +104,6 @@ shoot() {
   fi
 }
 
-shoot "$work/plain.exe" "$docs/setup-plain.png" wait-dialog -- close expect-exit 0
-shoot "$work/store.exe" "$docs/setup-store.png" wait-dialog -- close expect-exit 0
-shoot "$work/plain.exe" "$docs/closing-question.png" \
-  wait-dialog press-ok wait-box -- press-cancel expect-exit 0
+shoot "$work/plain.exe" "$docs/setup-plain.png" dialog -- "close; exit 0"
+shoot "$work/store.exe" "$docs/setup-store.png" dialog -- "close; exit 0"
+shoot "$work/plain.exe" "$docs/closing-question.png" "dialog; ok; box" -- "cancel; exit 0"

@@ -14,8 +14,8 @@
 # What is timed:
 #   build        wall time of `popbox pack` and of `makensis`
 #   to dialog    from the driver's start of the program to its first
-#                window: the popbox dialog (wait-dialog), the NSIS
-#                directory page (wait-window #32770)
+#                window: the popbox dialog (dialog), the NSIS
+#                directory page (window #32770)
 #   install      popbox: from pressing OK in the dialog to the closing
 #                question box, from the driver's transcript; NSIS: wall
 #                time of the silent install (/S /D=...) as a whole, and less
@@ -26,10 +26,12 @@ here="$(cd "$(dirname "$0")" && pwd)"
 root="$here/../.."
 bin="${POPBOX_BIN_DIR:-$root/build/bin}"
 runs="${1:-3}"
-. "$root/tests/wine/wine-prefix.sh"
+scenarios="$root/tests/wine/scenarios.py"
+winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's|/|\\\\|g')"; }
+prefix_path() { local rest="${1#C:\\}"; printf '%s/drive_c/%s\n' "$WINEPREFIX" "${rest//\\//}"; }
 
 work="$(mktemp -d /tmp/popbox-install-bench.XXXXXX)"
-trap 'popbox_end_prefix; rm -rf "$work"' EXIT
+trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 app="$work/app"
 
 # The application folder.
@@ -77,18 +79,17 @@ makensis -V1 "$work/empty.nsi" >/dev/null
 
 # One prefix for every Wine run; a first run starts its wineserver, which
 # then serves all the others alike.
-popbox_fresh_prefix "$work/prefix"
+eval "$(python3 "$scenarios" "$bin" --prefix "$work/prefix")"
 wine "$work/nsis-empty.exe" /S "/D=C:\\popbox-test\\empty" >/dev/null 2>&1 || true
 target_win="$POPBOX_PROGRAM_FILES\\Bench App"
-target="$(popbox_prefix_path "$WINEPREFIX" "$target_win")"
+target="$(prefix_path "$target_win")"
 
 # Runs the driver on SETUP with STEPS and prints its transcript.
 drive() {
   local setup="$1" log="$work/driver.log"
   shift
   rm -f "$log"
-  wine "$bin/setup-driver.exe" --log "$(popbox_winpath "$log")" --timeout 120 \
-    "$(popbox_winpath "$setup")" -- "$@" >/dev/null 2>&1 || {
+  python3 "$scenarios" "$bin" --drive "$setup" "$log" "$*" >/dev/null 2>&1 || {
     echo "driver failed:" >&2
     cat "$log" >&2
     return 1
@@ -98,11 +99,11 @@ drive() {
 # Milliseconds from the program's start to the window that the first wait
 # step found.
 to_window() {
-  awk '/ start: / { s = $1 } /> wait-/ { w = 1; next } w && !d { d = $1 - s } END { print d }'
+  awk '/ start: / { s = $1 } /> (dialog|window)/ { w = 1; next } w && !d { d = $1 - s } END { print d }'
 }
 # Milliseconds from pressing OK to the box that the next wait found.
 ok_to_box() {
-  awk '/> press-ok/ && !p { p = $1; next } p && /> wait-box/ { w = 1; next }
+  awk '/> ok/ && !p { p = $1; next } p && /> box/ { w = 1; next }
        w && !d { d = $1 - p } END { print d }'
 }
 installed_ok() { [ "$(tally "$target")" = "$app_tally" ]; }
@@ -110,14 +111,14 @@ installed_ok() { [ "$(tally "$target")" = "$app_tally" ]; }
 dialog_popbox="" dialog_zlib="" dialog_lzma=""
 install_popbox="" silent_zlib="" silent_lzma="" silent_empty=""
 for ((r = 0; r < runs; r++)); do
-  dialog_popbox+=" $(drive "$work/popbox.exe" wait-dialog kill | to_window)"
+  dialog_popbox+=" $(drive "$work/popbox.exe" "dialog; kill" | to_window)"
   for c in zlib lzma; do
-    eval "dialog_$c+=\" \$(drive \"\$work/nsis-$c.exe\" wait-window '#32770' kill | to_window)\""
+    eval "dialog_$c+=\" \$(drive \"\$work/nsis-$c.exe\" 'window #32770; kill' | to_window)\""
   done
 
   rm -rf "$target"
   rm -f "$POPBOX_PROGRAMS_DIR/Bench App.lnk" "$POPBOX_DESKTOP_DIR/Bench App.lnk"
-  install_popbox+=" $(drive "$work/popbox.exe" wait-dialog press-ok wait-box press-cancel expect-exit 0 |
+  install_popbox+=" $(drive "$work/popbox.exe" "dialog; ok; box; cancel; exit 0" |
     ok_to_box)"
   installed_ok || { echo "popbox did not install every file" >&2; exit 1; }
   for c in zlib lzma; do

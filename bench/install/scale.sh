@@ -21,10 +21,12 @@ bin="${POPBOX_BIN_DIR:-$root/build/bin}"
 large_mb="${1:-500}"
 big_mb="${2:-200}"
 runs="${3:-3}"
-. "$root/tests/wine/wine-prefix.sh"
+scenarios="$root/tests/wine/scenarios.py"
+winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's|/|\\\\|g')"; }
+prefix_path() { local rest="${1#C:\\}"; printf '%s/drive_c/%s\n' "$WINEPREFIX" "${rest//\\//}"; }
 
 work="$(mktemp -d /tmp/popbox-scale-bench.XXXXXX)"
-trap 'popbox_end_prefix; rm -rf "$work"' EXIT
+trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 
 script() {
   printf '%s\r\n' '[Install]' "Title=Scale $1" 'AppDirCaption=Install to:' \
@@ -74,15 +76,14 @@ pack_big="$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }
 big_record="$("$bin/popbox" list "$work/big.exe" | awk '$4 == "big.dat" { print $2, $3 }')"
 rm -rf "$work/big"
 
-popbox_fresh_prefix "$work/prefix"
+eval "$(python3 "$scenarios" "$bin" --prefix "$work/prefix")"
 wineserver -p
-target="$(popbox_prefix_path "$WINEPREFIX" "$POPBOX_PROGRAM_FILES\\Scale")"
+target="$(prefix_path "$POPBOX_PROGRAM_FILES\\Scale")"
 
 drive_log() {  # SETUP STEPS...: runs the driver, transcript to $work/driver.log
   local setup="$1"
   shift
-  wine "$bin/setup-driver.exe" --log "$(popbox_winpath "$work/driver.log")" --timeout 600 \
-    "$(popbox_winpath "$setup")" -- "$@" >/dev/null 2>&1 || {
+  python3 "$scenarios" "$bin" --drive "$setup" "$work/driver.log" "$*" >/dev/null 2>&1 || {
     echo "driver failed:" >&2
     cat "$work/driver.log" >&2
     return 1
@@ -90,7 +91,7 @@ drive_log() {  # SETUP STEPS...: runs the driver, transcript to $work/driver.log
 }
 to_dialog() {
   tr -d '\r' <"$work/driver.log" |
-    awk '/ start: / { s = $1 } /> wait-/ { w = 1; next } w && !d { d = $1 - s } END { print d }'
+    awk '/ start: / { s = $1 } /> dialog/ { w = 1; next } w && !d { d = $1 - s } END { print d }'
 }
 median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
@@ -98,7 +99,7 @@ declare -A dialog
 for name in small large; do
   dialog[$name]=""
   for ((r = 0; r < runs; r++)); do
-    drive_log "$work/$name.exe" wait-dialog kill
+    drive_log "$work/$name.exe" "dialog; kill"
     dialog[$name]+=" $(to_dialog)"
   done
 done
@@ -110,7 +111,7 @@ peak_install() {
   local setup="$1" pid="" hwm=0 v i
   rm -rf "$target"
   rm -f "$POPBOX_DESKTOP_DIR/Scale.lnk"
-  drive_log "$setup" wait-dialog press-ok wait-box press-cancel expect-exit 0 &
+  drive_log "$setup" "dialog; ok; box; cancel; exit 0" &
   local driver=$!
   for ((i = 0; i < 2000; i++)); do
     pid="$(pgrep -f -- "$(basename "$setup" .exe)\\.exe\$" | head -n 1)"

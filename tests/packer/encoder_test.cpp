@@ -1,140 +1,165 @@
-// The greedy encoder against the decoder the stub uses, and the rule that
-// picks stored or compressed contents.
+// The encoder: never larger than an exhaustive search finds possible, and
+// always decoding to its input; and the rule that a record is stored
+// unless compressing makes it strictly smaller.
 #include "packer/encoder.h"
 
 #include <gtest/gtest.h>
-#include <string.h>
 
 #include <algorithm>
-#include <random>
-#include <string>
-#include <vector>
+#include <memory>
 
-#include "bench/greedy_encoder.h"
+#include "packer/codepage.h"
 #include "packer/payload_writer.h"
-#include "payload/payload_format.h"
 #include "payload/unpack.h"
+#include "support.h"
 
-namespace popbox {
+using namespace popbox;
+using test::Bytes;
+
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes RandomBytes(size_t size, uint32_t seed, int alphabet = 256) {
-  std::mt19937 rng(seed);
-  Bytes out(size);
-  for (uint8_t& b : out) b = static_cast<uint8_t>(rng() % alphabet);
-  return out;
-}
-
-Bytes FromText(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-// Encodes, checks the stream decodes to exactly the input within exactly
-// its size, and returns the packed size.
-size_t RoundTrip(const Bytes& input) {
-  Bytes packed = EncodeGreedy(input.data(), input.size());
-  Bytes output(input.size() + 1, 0x55);
-  uint32_t got = UnpackBlob(packed.data(), static_cast<uint32_t>(packed.size()), output.data(),
-                            static_cast<uint32_t>(input.size()));
-  EXPECT_EQ(got, input.size());
-  output.pop_back();
-  EXPECT_TRUE(output == input) << "decoded bytes differ";
-  return packed.size();
-}
-
-Bytes SampleText() {
-  std::string text;
-  const char* words[] = {"setup ", "folder ", "the ", "install ", "file ", "program ", "\r\n"};
-  std::mt19937 rng(7);
-  while (text.size() < 20000) text += words[rng() % 7];
-  return FromText(text);
-}
-
-TEST(EncodeGreedy, RoundTripsEveryKindOfInput) {
-  EXPECT_EQ(RoundTrip({}), 0u);
-  EXPECT_EQ(RoundTrip({0x41}), 1u);
-  EXPECT_EQ(RoundTrip({ESCAPE_BYTE}), 2u);  // DF 00
-
-  RoundTrip(RandomBytes(10000, 1));
-  RoundTrip(RandomBytes(10000, 2, 3));  // short matches everywhere
-  EXPECT_LT(RoundTrip(SampleText()), SampleText().size() / 2);
-
-  // 0xDF-heavy: escaped literals, runs of the escape byte, and matches whose
-  // code or distance byte is itself 0xDF.
-  Bytes escapes = RandomBytes(8000, 3, 4);
-  for (uint8_t& b : escapes) b = b == 0 ? ESCAPE_BYTE : b;
-  RoundTrip(escapes);
-  EXPECT_LE(RoundTrip(Bytes(1000, ESCAPE_BYTE)), 3 * (1000 / MAX_RUN + 1));
-  // A 15-byte match from distance 0x7DF is the token DF DF DF: code and
-  // distance bytes equal to the escape byte are taken as they stand.
-  Bytes tricky = RandomBytes(0x7DF, 4);
-  tricky.insert(tricky.end(), tricky.begin(), tricky.begin() + 15);
-  tricky.push_back(static_cast<uint8_t>(tricky[15] + 1));
-  RoundTrip(tricky);
-  Bytes trickyPacked = EncodeGreedy(tricky.data(), tricky.size());
-  const uint8_t threeEscapes[] = {ESCAPE_BYTE, ESCAPE_BYTE, ESCAPE_BYTE};
-  EXPECT_NE(std::search(trickyPacked.begin(), trickyPacked.end(), threeEscapes, threeEscapes + 3),
-            trickyPacked.end());
-
-  // Runs longer than a token holds, and runs broken by one odd byte.
-  EXPECT_LE(RoundTrip(Bytes(100000, 0)), 3 * (100000 / MAX_RUN + 1));
-  Bytes broken(3000, 'x');
-  for (size_t i = 0; i < broken.size(); i += 131) broken[i] = 'y';
-  RoundTrip(broken);
-
-  // A short period: overlapping back-references.
-  Bytes period;
-  for (int i = 0; i < 5000; ++i) period.push_back(static_cast<uint8_t>("abcde"[i % 5]));
-  EXPECT_LT(RoundTrip(period), 5000u / 5);
-}
-
-TEST(EncodeGreedy, UsesTheWholeWindowAndNoMore) {
-  // A random block repeated at distance 2047 compresses; repeated at 2048
-  // it lies out of reach and must still round-trip.
-  for (size_t size : {2046u, 2047u, 2048u, 2049u, 4094u, 4095u, 4096u, 4097u, 6200u}) {
-    Bytes block = RandomBytes(MAX_DISTANCE, 10);
-    Bytes reachable;
-    while (reachable.size() < size) reachable.insert(reachable.end(), block.begin(), block.end());
-    reachable.resize(size);
-    size_t packed = RoundTrip(reachable);
-    if (size >= 2 * MAX_DISTANCE) {
-      EXPECT_LT(packed, size * 3 / 4) << size;
+// The smallest packed size, trying every token at every position: a
+// literal, every run, every back-reference at every distance, decoded byte
+// by byte against the input.
+size_t ExhaustiveMinimum(const Bytes& data) {
+  const size_t n = data.size();
+  std::vector<size_t> best(n + 1, 0);
+  for (size_t i = n; i-- > 0;) {
+    size_t b = (data[i] == ESCAPE_BYTE ? 2 : 1) + best[i + 1];
+    for (size_t k = 1; k <= MAX_RUN && i + k <= n && data[i + k - 1] == data[i]; ++k)
+      b = std::min(b, 3 + best[i + k]);
+    for (size_t d = 1; d <= std::min<size_t>(i, MAX_DISTANCE); ++d) {
+      size_t covers = 0;  // overlapping copies repeat the last d bytes
+      while (covers < MAX_MATCH && i + covers < n && data[i + covers] == data[i + covers - d])
+        ++covers;
+      for (size_t len = MIN_MATCH; len <= covers; ++len) b = std::min(b, 3 + best[i + len]);
     }
-
-    Bytes far = RandomBytes(MAX_DISTANCE + 1, 11);
-    Bytes outOfReach;
-    while (outOfReach.size() < size) outOfReach.insert(outOfReach.end(), far.begin(), far.end());
-    outOfReach.resize(size);
-    EXPECT_GE(RoundTrip(outOfReach), size) << size;
+    best[i] = b;
   }
+  return best[0];
 }
 
-TEST(ChooseContents, CompressesOnlyWhenStrictlySmaller) {
-  // Equal size (four literals) and larger (an escaped 0xDF) are stored.
-  RecordContents equal = ChooseContents(reinterpret_cast<const uint8_t*>("abcd"), 4, EncodeGreedy);
-  EXPECT_FALSE(equal.compressed);
-  uint8_t escape = ESCAPE_BYTE;
-  EXPECT_FALSE(ChooseContents(&escape, 1, EncodeGreedy).compressed);
+::testing::AssertionResult RoundTrips(const Bytes& data, size_t* packedSize = nullptr) {
+  Bytes packed = EncodeOptimal(data.data(), data.size());
+  if (packedSize) *packedSize = packed.size();
+  std::unique_ptr<uint8_t[]> out(new uint8_t[data.size() + 1]);
+  uint32_t n = UnpackBlob(packed.data(), uint32_t(packed.size()), out.get(), uint32_t(data.size()));
+  if (n != data.size() || !std::equal(data.begin(), data.end(), out.get()))
+    return ::testing::AssertionFailure() << "does not decode to its " << data.size() << " bytes";
+  return ::testing::AssertionSuccess();
+}
 
-  // Many small inputs near the break-even point, from a tiny alphabet.
-  for (uint32_t seed = 0; seed < 500; ++seed) {
-    Bytes input = RandomBytes(seed % 24, seed, 3);
-    for (uint8_t& b : input) b = b == 2 ? ESCAPE_BYTE : b;
-    RecordContents contents = ChooseContents(input.data(), input.size(), EncodeGreedy);
-    size_t encoded = EncodeGreedy(input.data(), input.size()).size();
-    ASSERT_EQ(contents.compressed, encoded < input.size()) << seed;
-    if (contents.compressed) {
-      ASSERT_LT(contents.packed.size(), input.size());
+// Every string up to 12 bytes over two letters and up to 8 over three, one
+// of them the escape byte.
+TEST(Encoder, OptimalOnEveryShortString) {
+  const struct {
+    Bytes letters;
+    size_t maxLength;
+  } alphabets[] = {{{'a', 'b'}, 12}, {{'a', 0xDF, 0x00}, 8}};
+  for (const auto& a : alphabets) {
+    for (size_t length = 0, count = 1; length <= a.maxLength; ++length, count *= a.letters.size()) {
+      for (size_t code = 0; code < count; ++code) {
+        Bytes data(length);
+        for (size_t k = 0, c = code; k < length; ++k, c /= a.letters.size())
+          data[k] = a.letters[c % a.letters.size()];
+        size_t packed = 0;
+        ASSERT_TRUE(RoundTrips(data, &packed));
+        ASSERT_EQ(ExhaustiveMinimum(data), packed) << length << "/" << code;
+      }
     }
   }
 }
 
-// An encoder that lies is caught before its output reaches a setup.
-TEST(ChooseContents, RefusesAStreamThatDoesNotDecodeToItsInput) {
-  Encoder wrong = [](const uint8_t*, size_t) { return Bytes{ESCAPE_BYTE, 10, 'z'}; };
-  Bytes input(10, 'a');
-  EXPECT_THROW(ChooseContents(input.data(), input.size(), wrong), std::logic_error);
+// Longer inputs of the shapes that matter: runs past 127, periodic data,
+// escape bytes, and repeats just inside and just outside the window.
+TEST(Encoder, OptimalOnLongerInputs) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 120; ++round) {
+    Bytes data;
+    while (data.size() < size_t(200 + round % 12 * 210)) {
+      switch (random() % 5) {
+        case 0:
+          data.insert(data.end(), random() % 300, uint8_t(random() % 3 ? 0 : 0xDF));
+          break;
+        case 1:
+          for (int k = 0, p = 1 + random() % 7; k < 40; ++k) data.push_back(uint8_t('a' + k % p));
+          break;
+        case 2: {
+          Bytes r = test::Random(random() % 60, random());
+          data.insert(data.end(), r.begin(), r.end());
+          break;
+        }
+        default: {
+          size_t back = std::min(data.size(), size_t(2040 + random() % 12));
+          size_t from = data.size() - back, n = random() % 30;
+          for (size_t k = 0; k < n && from + k < data.size(); ++k) data.push_back(data[from + k]);
+        }
+      }
+    }
+    size_t packed = 0;
+    ASSERT_TRUE(RoundTrips(data, &packed)) << round;
+    ASSERT_EQ(ExhaustiveMinimum(data), packed) << round;
+  }
+  ASSERT_TRUE(RoundTrips(test::Random(1 << 20, 3)));
+}
+
+TEST(Encoder, StoredUnlessStrictlySmaller) {
+  const struct {
+    std::string data;
+    bool compressed;
+  } cases[] = {{"abcd", false},
+               {"\xDF", false},
+               {std::string(3, 'x'), false},
+               {std::string(4, 'x'), true},
+               {std::string(100, '\xDF'), true}};
+  for (const auto& c : cases) {
+    RecordContents contents = ChooseContents(reinterpret_cast<const uint8_t*>(c.data.data()),
+                                             c.data.size(), EncodeOptimal);
+    EXPECT_EQ(c.compressed, contents.compressed) << c.data.size();
+  }
+  auto broken = [](const uint8_t*, size_t) { return Bytes{'x'}; };
+  EXPECT_THROW(ChooseContents(reinterpret_cast<const uint8_t*>("abcdef"), 6, broken),
+               std::logic_error);
+}
+
+TEST(CodePage, ConvertsAndFoldsAsWindows) {
+  const struct {
+    int page;
+    const char* utf8;
+    const char* bytes;
+  } cases[] = {{1252, "Caf\xC3\xA9 \xE2\x82\xAC \xC5\xB8", "Caf\xE9 \x80 \x9F"},
+               {1250,
+                "\xC5\x81\xC3\xB3"
+                "d\xC5\xBA",
+                "\xA3\xF3"
+                "d\x9F"},
+               {1251, "\xD0\x9F\xD1\x80\xD0\xB8", "\xCF\xF0\xE8"}};
+  for (const auto& c : cases) {
+    const CodePage& page = *FindCodePage(c.page);
+    std::string bytes, problem;
+    ASSERT_TRUE(Utf8ToCodePage(page, c.utf8, &bytes, &problem)) << problem;
+    EXPECT_EQ(c.bytes, bytes);
+    EXPECT_EQ(c.utf8, CodePageToUtf8(page, bytes));
+  }
+  const CodePage& western = *FindCodePage(1252);
+  std::string bytes, problem;
+  EXPECT_FALSE(Utf8ToCodePage(western, "\xE4\xB8\xAD", &bytes, &problem));
+  EXPECT_FALSE(Utf8ToCodePage(western, "\xC3", &bytes, &problem));
+  for (int number : {1250, 1251, 1252}) {  // extract undoes pack, undefined slots aside
+    for (int b = 0; b < 256; ++b) {
+      std::string one(1, char(b)), back;
+      const CodePage& page = *FindCodePage(number);
+      if (Utf8ToCodePage(page, CodePageToUtf8(page, one), &back, &problem)) {
+        EXPECT_EQ(one, back) << number << " " << b;
+      } else {
+        EXPECT_TRUE(b >= 0x80 && b < 0xA0) << number << " " << b;
+      }
+    }
+  }
+  EXPECT_EQ(CaseFoldKey(western, "\xE9lan"), CaseFoldKey(western, "\xC9LAN"));
+  EXPECT_EQ(CaseFoldKey(*FindCodePage(1251), "\xEF"), CaseFoldKey(*FindCodePage(1251), "\xCF"));
+  EXPECT_NE(CaseFoldKey(western, "a"), CaseFoldKey(western, "b"));
+  EXPECT_EQ(nullptr, FindCodePage(437));
 }
 
 }  // namespace
-}  // namespace popbox

@@ -19,7 +19,7 @@ export LC_ALL=C.UTF-8
 pack_both() {  # APP NAME
   "$bin/popbox" pack "$1" -o "$work/$2-linux.exe" --stub "$bin/popbox-stub.exe" --quiet ||
     fail "the Linux packer refused $1"
-  bash "$here/../wine/run-under-wine.sh" "$bin/popbox.exe" pack "$(winpath "$1")" \
+  python3 "$here/../wine/scenarios.py" "$bin" --run "$bin/popbox.exe" pack "$(winpath "$1")" \
     -o "$(winpath "$work/$2-windows.exe")" --stub "$(winpath "$bin/popbox-stub.exe")" \
     --quiet --jobs 1 || fail "popbox.exe refused $1"
   cmp "$work/$2-linux.exe" "$work/$2-windows.exe" || fail "the setups of $1 differ"
@@ -40,14 +40,14 @@ pack_both "$app" names
 for setup in example names; do
   "$bin/popbox" extract "$work/$setup-linux.exe" "$work/$setup-linux" >/dev/null ||
     fail "the Linux packer did not extract $setup"
-  bash "$here/../wine/run-under-wine.sh" "$bin/popbox.exe" extract \
+  python3 "$here/../wine/scenarios.py" "$bin" --run "$bin/popbox.exe" extract \
     "$(winpath "$work/$setup-windows.exe")" "$(winpath "$work/$setup-windows")" >/dev/null ||
     fail "popbox.exe did not extract $setup"
   diff -r "$work/$setup-linux" "$work/$setup-windows" || fail "the extracted trees of $setup differ"
 done
 
 printf 'x' >"$app/Привет.txt"
-bash "$here/../wine/run-under-wine.sh" "$bin/popbox.exe" pack "$(winpath "$app")" \
+python3 "$here/../wine/scenarios.py" "$bin" --run "$bin/popbox.exe" pack "$(winpath "$app")" \
   -o "$(winpath "$work/refused.exe")" --stub "$(winpath "$bin/popbox-stub.exe")" --jobs 1 \
   2>"$work/refused.txt"
 code=$?
