@@ -12,6 +12,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "payload/unpack.h"
+#include "tests/support/reference_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;

@@ -15,15 +15,15 @@ setup=build/ExampleSetup.exe
 "$bin/popbox" pack build/win32/example-app -o "$setup"
 "$bin/popbox" list "$setup"
 
-scenarios=tests/wine/scenarios.py
+wine_prefix=scripts/wine_prefix.py
 work="$(mktemp -d /tmp/popbox-example.XXXXXX)"
-eval "$(python3 "$scenarios" "$bin" --prefix "$work/prefix")"
+eval "$(python3 "$wine_prefix" "$work/prefix")"
 trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 cp "$setup" "$work/ExampleSetup.exe"
 
 echo
 echo "Installing $setup under Wine (prefix $WINEPREFIX)"
-python3 "$scenarios" "$bin" --drive "$work/ExampleSetup.exe" "$work/driver.log" \
+python3 "$wine_prefix" --drive "$bin" "$work/ExampleSetup.exe" "$work/driver.log" \
   'dialog; check 1001 1; check 1002 1; ok
    box Success "Example Viewer is installed.\r\n\r\nStart it now?"; ok; exit 0' |
   sed 's/^ *[0-9]* /  /'

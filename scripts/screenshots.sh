@@ -9,7 +9,7 @@
 # Wine draws with its normal X11 driver into a display of its own (Xvfb),
 # in a throwaway prefix without the tests' null driver, and draws the
 # window captions itself (there is no window manager). setup-driver.exe
-# (through tests/wine/scenarios.py) runs each setup; when the window to show
+# (through scripts/wine_prefix.py) runs each setup; when the window to show
 # is up it writes the window's rectangle and waits while this script takes
 # the picture, cropped to that rectangle.
 set -euo pipefail
@@ -19,7 +19,7 @@ docs="$root/docs"
 for program in popbox popbox-stub.exe setup-driver.exe; do
   [ -e "$bin/$program" ] || { echo "screenshots: $bin/$program is missing; build first" >&2; exit 1; }
 done
-scenarios="$root/tests/wine/scenarios.py"
+wine_prefix="$root/scripts/wine_prefix.py"
 
 work="$(mktemp -d /tmp/popbox-shots.XXXXXX)"
 xvfb_pid=""
@@ -49,7 +49,7 @@ wait_for -s "$work/display"
 
 # The prefix: the tests' template less its null driver, with Wine's own
 # window captions. The values take effect with the next wineserver.
-eval "$(python3 "$scenarios" "$bin" --prefix "$work/prefix")"
+eval "$(python3 "$wine_prefix" "$work/prefix")"
 printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\r\n"Graphics"=-\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n"Decorated"="N"\r\n' >"$work/x11.reg"
 wine reg import "Z:${work//\//\\}\\x11.reg" >/dev/null 2>&1
 wineserver -w
@@ -78,7 +78,7 @@ shoot() {
   shift
   after=("$@")
   rm -f "$work/rect" "$work/ready" "$work/taken"
-  python3 "$scenarios" "$bin" --drive "$setup" "$work/driver.log" \
+  python3 "$wine_prefix" --drive "$bin" "$setup" "$work/driver.log" \
     "${before[*]}; rect \"$(winpath "$work/rect")\"; signal \"$(winpath "$work/ready")\"
      wait \"$(winpath "$work/taken")\"; ${after[*]}" >/dev/null &
   local driver=$!

@@ -26,7 +26,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 root="$here/../.."
 bin="${POPBOX_BIN_DIR:-$root/build/bin}"
 runs="${1:-3}"
-scenarios="$root/tests/wine/scenarios.py"
+wine_prefix="$root/scripts/wine_prefix.py"
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's|/|\\\\|g')"; }
 prefix_path() { local rest="${1#C:\\}"; printf '%s/drive_c/%s\n' "$WINEPREFIX" "${rest//\\//}"; }
 
@@ -79,7 +79,7 @@ makensis -V1 "$work/empty.nsi" >/dev/null
 
 # One prefix for every Wine run; a first run starts its wineserver, which
 # then serves all the others alike.
-eval "$(python3 "$scenarios" "$bin" --prefix "$work/prefix")"
+eval "$(python3 "$wine_prefix" "$work/prefix")"
 wine "$work/nsis-empty.exe" /S "/D=C:\\popbox-test\\empty" >/dev/null 2>&1 || true
 target_win="$POPBOX_PROGRAM_FILES\\Bench App"
 target="$(prefix_path "$target_win")"
@@ -89,7 +89,7 @@ drive() {
   local setup="$1" log="$work/driver.log"
   shift
   rm -f "$log"
-  python3 "$scenarios" "$bin" --drive "$setup" "$log" "$*" >/dev/null 2>&1 || {
+  python3 "$wine_prefix" --drive "$bin" "$setup" "$log" "$*" >/dev/null 2>&1 || {
     echo "driver failed:" >&2
     cat "$log" >&2
     return 1

@@ -21,7 +21,7 @@ bin="${POPBOX_BIN_DIR:-$root/build/bin}"
 large_mb="${1:-500}"
 big_mb="${2:-200}"
 runs="${3:-3}"
-scenarios="$root/tests/wine/scenarios.py"
+wine_prefix="$root/scripts/wine_prefix.py"
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's|/|\\\\|g')"; }
 prefix_path() { local rest="${1#C:\\}"; printf '%s/drive_c/%s\n' "$WINEPREFIX" "${rest//\\//}"; }
 
@@ -76,14 +76,14 @@ pack_big="$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }
 big_record="$("$bin/popbox" list "$work/big.exe" | awk '$4 == "big.dat" { print $2, $3 }')"
 rm -rf "$work/big"
 
-eval "$(python3 "$scenarios" "$bin" --prefix "$work/prefix")"
+eval "$(python3 "$wine_prefix" "$work/prefix")"
 wineserver -p
 target="$(prefix_path "$POPBOX_PROGRAM_FILES\\Scale")"
 
 drive_log() {  # SETUP STEPS...: runs the driver, transcript to $work/driver.log
   local setup="$1"
   shift
-  python3 "$scenarios" "$bin" --drive "$setup" "$work/driver.log" "$*" >/dev/null 2>&1 || {
+  python3 "$wine_prefix" --drive "$bin" "$setup" "$work/driver.log" "$*" >/dev/null 2>&1 || {
     echo "driver failed:" >&2
     cat "$work/driver.log" >&2
     return 1
