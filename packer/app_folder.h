@@ -12,6 +12,7 @@
 namespace popbox {
 
 class Diagnostics;
+class Exclusions;
 struct CodePage;
 
 // The file every application folder must hold at its top, packed first.
@@ -24,23 +25,34 @@ struct AppRecord {
   uint64_t size;           // file size when listed; 0 for folders
 };
 
+// A file or folder the author left out, and the pattern that did.
+struct LeftOut {
+  std::string hostPath;
+  std::string pattern;
+};
+
+struct AppFolder {
+  std::vector<AppRecord> records;
+  std::vector<LeftOut> leftOut;
+};
+
 // Lists the application folder `root`: first its Setup.ini (found without
 // regard to case, as the setup finds it), then every folder and file below
-// it, depth first, the records of each folder sorted by the bytes of their
-// record names, so that a folder comes before everything inside it and the
-// order depends neither on the file system nor on the host's locale.
+// it that is not left out (exclusions.h), depth first, the records of each
+// folder sorted by the bytes of their record names, so that a folder comes
+// before everything inside it and the order depends neither on the file
+// system nor on the host's locale.
 //
 // Every problem goes into `diagnostics` as an error, and the walk goes on
 // past it so that one run names them all: a missing Setup.ini, a name that
 // Windows cannot create or the code page cannot hold, two names that
 // Windows would take for one, a record name over 259 bytes, a file too
 // large for a record, a symbolic link that leads out of `root` or nowhere,
-// a link loop, an record that is neither file nor folder, and a folder that
-// cannot be read. The records then leave out what was refused.
-//
-// `skip` names a file to leave out (the output, when it lies inside).
-std::vector<AppRecord> ListAppFolder(const std::string& root, const CodePage& page,
-                                     const FileIdentity& skip, Diagnostics* diagnostics);
+// a link loop, an entry that is neither file nor folder, and a folder or
+// file that cannot be read. The records then leave out what was refused. A
+// file that is itself a popbox setup gets a warning.
+AppFolder ListAppFolder(const std::string& root, const CodePage& page, const Exclusions& exclusions,
+                        Diagnostics* diagnostics);
 
 // Why one element of a record name (code-page bytes) cannot be part of a
 // Windows path, or empty when it can: a backslash (it would split the

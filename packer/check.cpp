@@ -77,7 +77,7 @@ class ScriptCheck {
 
   void Run() {
     FillTypicalFolders();
-    Encoding();
+    if (!Encoding()) return;  // nothing else reads sensibly
     Headers();
     Install();
     Vendor();
@@ -103,9 +103,21 @@ class ScriptCheck {
     return *p ? p : nullptr;
   }
 
-  // Byte-order mark, UTF-8 text and zero bytes: the setup takes the bytes
-  // as they are, in the code page of the machine.
-  void Encoding() {
+  // UTF-16, a byte-order mark, UTF-8 text and zero bytes: the setup takes
+  // the bytes as they are, in the code page of the machine. False when the
+  // text is UTF-16, which nothing else can be read from.
+  bool Encoding() {
+    const std::string save = "; save Setup.ini in code page " +
+                             std::to_string(CodePageNumber(page_)) + " (\"ANSI\" in Notepad)";
+    size_t zeros = std::count(text_.begin(), text_.end(), '\0');
+    if (text_.compare(0, 2, "\xFF\xFE") == 0 || text_.compare(0, 2, "\xFE\xFF") == 0 ||
+        (text_.size() >= 4 && zeros * 3 >= text_.size())) {
+      Error(1,
+            "is saved as UTF-16 (Notepad's \"Unicode\"); the setup reads it byte by byte and "
+            "would find no section" +
+                save);
+      return false;
+    }
     size_t start = 0;
     if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) {
       Warning(1,
@@ -113,24 +125,29 @@ class ScriptCheck {
               "line is not read as a section header");
       start = 3;
     }
-    size_t zero = text_.find('\0');
-    if (zero != std::string::npos) {
-      Warning(LineAt(zero), "holds a zero byte; the setup reads nothing after it");
+    if (zeros != 0) {
+      Warning(LineAt(text_.find('\0')), "holds a zero byte; the setup reads nothing after it");
     }
     // The first line with UTF-8 text beyond ASCII; once is enough.
     for (size_t line = start; line < text_.size();) {
       size_t end = std::min(text_.find('\n', line), text_.size());
       std::string content = text_.substr(line, end - line);
       while (!content.empty() && content.back() == '\r') content.pop_back();
+      std::string bytes, problem;
       if (IsUtf8(content) && HasHighBytes(content)) {
-        Warning(LineAt(line), "holds UTF-8 text; the setup reads Setup.ini in code page " +
-                                  std::to_string(CodePageNumber(page_)) + " and would show " +
-                                  Quote(CodePageToUtf8(page_, content)) +
-                                  "; save Setup.ini in that code page");
+        if (!Utf8ToCodePage(page_, content, &bytes, &problem)) {
+          Error(LineAt(line), "holds UTF-8 text with " + problem + ", which code page " +
+                                  std::to_string(CodePageNumber(page_)) +
+                                  " cannot hold; the setup would show other characters" + save);
+        } else {
+          Warning(LineAt(line), "holds UTF-8 text; the setup would show " +
+                                    Quote(CodePageToUtf8(page_, content)) + save);
+        }
         break;
       }
       line = end + 1;
     }
+    return true;
   }
 
   // Sections named twice, and sections behind [PRIVATE].
@@ -157,6 +174,28 @@ class ScriptCheck {
         privateLine = -1;  // once is enough
       }
       if (key == "private" && privateLine == 0) privateLine = line;
+      SectionName(name, line);
+    }
+  }
+
+  // A section the setup never reads, written like one it does.
+  void SectionName(const std::string& name, int line) {
+    const char* known[] = {"Vendor", "Install", "Installed Message", "PRIVATE"};
+    std::string trimmed = name.substr(0, name.find_last_not_of(" \t") + 1);
+    trimmed.erase(0, std::min(trimmed.find_first_not_of(" \t"), trimmed.size()));
+    const char* nearest = nullptr;
+    size_t best = std::string::npos;
+    for (const char* k : known) {
+      if (SameNoCase(name, k)) return;
+      if (SameNoCase(trimmed, k)) {
+        Warning(line, "[" + name + "] is not read as [" + k +
+                          "]: the setup allows no blanks inside the brackets");
+        return;
+      }
+      if (Distance(name, k) < best) best = Distance(name, k), nearest = k;
+    }
+    if (best <= std::max<size_t>(2, strlen(nearest) / 4)) {
+      Warning(line, "[" + name + "] is never read by the setup; did you mean [" + nearest + "]?");
     }
   }
 
@@ -193,6 +232,7 @@ class ScriptCheck {
       found = expanded_.find(key);
       if (found == expanded_.end()) continue;
       const std::string& path = found->second;
+      if (!ShortcutFolder(key)) continue;
       if (!IsAbsolutePath(path.c_str())) {
         Warning(lines_[key], std::string(key) + " gives " + Quote(path) +
                                  ", which is not an absolute path; the setup could not create "
@@ -203,7 +243,33 @@ class ScriptCheck {
                                  "shortcut");
       }
     }
+    auto start = expanded_.find("StartProgramsLink"), desktop = expanded_.find("DesktopLink");
+    if (start != expanded_.end() && desktop != expanded_.end() &&
+        CaseFoldKey(page_, start->second) == CaseFoldKey(page_, desktop->second)) {
+      Error(lines_["DesktopLink"],
+            "StartProgramsLink and DesktopLink name the same file; the second shortcut would "
+            "replace the first, and a second install would be refused");
+    }
     LinkTarget();
+  }
+
+  // A shortcut goes straight into a folder the setup finds in place (one
+  // of the macro folders): the setup makes no folder for it.
+  bool ShortcutFolder(const char* key) {
+    std::string value = raw_[key];
+    size_t close = value.find('>');
+    size_t last = value.rfind('\\');
+    bool inMacroFolder =
+        !value.empty() && value[0] == '<' && close != std::string::npos && last == close + 1;
+    if (inMacroFolder) return true;
+    std::string name = value.substr(last == std::string::npos ? 0 : last + 1);
+    std::string macro = std::string(key) == "DesktopLink" ? "<Desktop>" : "<Programs Menu>";
+    Error(lines_[key], std::string(key) + " " + Quote(value) +
+                           " puts the shortcut in a folder the setup does not make; on a machine "
+                           "without it the install stops with \"Can't create link:\" after the "
+                           "files are written. Write " +
+                           macro + "\\" + name);
+    return false;
   }
 
   // One path key: present, within 259 characters, and expanding with the
@@ -226,6 +292,15 @@ class ScriptCheck {
       Error(line, std::string(key) + " is " + std::to_string(trimmed) +
                       " characters long; the setup reads only the first " +
                       std::to_string(MAX_NAME_LENGTH));
+      return;
+    }
+    raw_[key] = raw.data();
+    if (strchr(raw.data(), '/')) {
+      std::string fixed = raw.data();
+      std::replace(fixed.begin(), fixed.end(), '/', '\\');
+      Error(line, std::string(key) +
+                      " holds '/'; the setup takes only '\\' between folders. Write " +
+                      Quote(fixed));
       return;
     }
     char buffer[NAME_BUFFER_SIZE];
@@ -270,8 +345,7 @@ class ScriptCheck {
     auto found = expanded_.find("LinkTarget");
     if (found == expanded_.end()) return;
     int line = lines_["LinkTarget"];
-    std::string target = found->second;
-    std::replace(target.begin(), target.end(), '/', '\\');  // Windows takes both
+    const std::string& target = found->second;
     if (target.empty()) {
       Error(line, "LinkTarget is empty; it must name a file of the application folder");
       return;
@@ -415,6 +489,7 @@ class ScriptCheck {
   Diagnostics& out_;
   ScriptDocument doc_;
   std::map<std::string, std::string> expanded_;  // path key -> expanded value
+  std::map<std::string, std::string> raw_;       // path key -> value as written, trimmed
   std::map<std::string, int> lines_;             // path key -> line
 };
 
@@ -444,11 +519,12 @@ void CheckScript(const std::string& shown, const std::string& text,
   ScriptCheck(shown, text, records, page, *diagnostics).Run();
 }
 
-std::vector<AppRecord> CheckAppFolder(const std::string& appFolder, const CodePage& page,
-                                      const FileIdentity& skip, Diagnostics* diagnostics) {
-  std::vector<AppRecord> records = ListAppFolder(appFolder, page, skip, diagnostics);
+AppFolder CheckAppFolder(const std::string& appFolder, const CodePage& page,
+                         const Exclusions& exclusions, Diagnostics* diagnostics) {
+  AppFolder folder = ListAppFolder(appFolder, page, exclusions, diagnostics);
+  const std::vector<AppRecord>& records = folder.records;
   if (records.empty() || !EqualTextNoCase(records[0].recordName.c_str(), SETUP_SCRIPT_NAME)) {
-    return records;  // no Setup.ini: already reported
+    return folder;  // no Setup.ini: already reported
   }
   const AppRecord& script = records[0];
   std::vector<uint8_t> bytes;
@@ -456,14 +532,14 @@ std::vector<AppRecord> CheckAppFolder(const std::string& appFolder, const CodePa
     bytes = ReadWholeFile(script.hostPath, MAX_FILE_SIZE);
   } catch (const PackerError&) {
     diagnostics->Error(script.hostPath, 0, "cannot be read");
-    return records;
+    return folder;
   }
   std::vector<PackageRecord> checked;
   for (const AppRecord& record : records) {
     checked.push_back({record.recordName, record.type, record.hostPath});
   }
   CheckScript(script.hostPath, std::string(bytes.begin(), bytes.end()), checked, page, diagnostics);
-  return records;
+  return folder;
 }
 
 }  // namespace popbox

@@ -36,8 +36,8 @@ void CheckScript(const std::string& shown, const std::string& text,
                  Diagnostics* diagnostics);
 
 // ListAppFolder, then CheckScript on its Setup.ini.
-std::vector<AppRecord> CheckAppFolder(const std::string& appFolder, const CodePage& page,
-                                      const FileIdentity& skip, Diagnostics* diagnostics);
+AppFolder CheckAppFolder(const std::string& appFolder, const CodePage& page,
+                         const Exclusions& exclusions, Diagnostics* diagnostics);
 
 // The registry table filled with the typical folders that CheckScript
 // assumes (a 32-bit program on 64-bit Windows, a user name of 20

@@ -6,6 +6,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace popbox {
 
@@ -14,26 +15,36 @@ struct CodePage;
 struct PackOptions {
   std::string appFolder;
   std::string output;
-  std::string stub;      // empty: FindDefaultStub()
-  bool store = false;    // every file stored uncompressed
-  bool quiet = false;    // no warnings, progress or summary
-  unsigned jobs = 1;     // files compressed at the same time
-  const CodePage* page;  // record names are written in it
+  std::string stub;                   // empty: the first of StubPlaces() that exists
+  bool store = false;                 // every file stored uncompressed
+  bool quiet = false;                 // no warnings, progress or summary
+  unsigned jobs = 1;                  // files compressed at the same time
+  const CodePage* page;               // record names are written in it
+  std::vector<std::string> excludes;  // --exclude patterns (exclusions.h)
 };
 
 // popbox pack: check first; then the stub image and the application folder
-// as records. The output appears complete or not at all, and its bytes
-// depend only on the folder's contents, the stub and the code page.
+// as records. The output lies outside the folder, appears complete or not at
+// all, and its bytes depend only on the folder's contents, the stub and the
+// code page.
 // `report` gets the summary, `diagnostics` the findings and the progress.
 bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream& diagnostics);
 
-// popbox check: what `pack` would refuse (errors) or warn about.
-bool CheckCommand(const std::string& appFolder, const CodePage& page, bool quiet,
-                  std::ostream& report, std::ostream& diagnostics);
+// popbox check: what `pack` would refuse (errors) or warn about, and what
+// it leaves out.
+bool CheckCommand(const std::string& appFolder, const CodePage& page,
+                  const std::vector<std::string>& excludes, bool quiet, std::ostream& report,
+                  std::ostream& diagnostics);
 
-// popbox list: one line per record, read with the stub's own reader, and
-// the totals.
-void ListCommand(const std::string& setupPath, const CodePage& page, std::ostream& out);
+// popbox list: one line per record, read with the setup's own reader, and
+// the totals; for a folder, the records pack would write and what it leaves
+// out.
+void ListCommand(const std::string& path, const CodePage& page,
+                 const std::vector<std::string>& excludes, std::ostream& out);
+
+// popbox init: a Setup.ini to start from, written into the folder; never
+// over an existing one.
+void InitCommand(const std::string& appFolder, const CodePage& page, std::ostream& report);
 
 // popbox verify: every record decoded and the layout checked; prints the
 // first problem, or a line saying the setup is sound.
@@ -45,9 +56,9 @@ bool VerifyCommand(const std::string& setupPath, const CodePage& page, std::ostr
 void ExtractCommand(const std::string& setupPath, const std::string& folder, const CodePage& page,
                     std::ostream& report);
 
-// The stub pack uses without --stub: popbox-stub.exe beside the popbox
-// binary, else ../share/popbox/popbox-stub.exe from its folder (the
-// installed layout). Returns the first that exists, or the first path.
-std::string FindDefaultStub();
+// Where pack looks for its stub without --stub, in order: popbox-stub.exe
+// beside the popbox binary, and ../share/popbox/popbox-stub.exe from its
+// folder (the installed layout).
+std::vector<std::string> StubPlaces();
 
 }  // namespace popbox

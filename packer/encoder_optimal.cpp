@@ -48,7 +48,7 @@ static_assert(kRing > MAX_RUN && kRing > MAX_MATCH, "the ring must cover the lon
 
 }  // namespace
 
-std::vector<uint8_t> EncodeOptimal(const uint8_t* data, size_t size) {
+std::vector<uint8_t> EncodeOptimal(const uint8_t* data, size_t size, std::atomic<uint64_t>* done) {
   std::vector<uint8_t> out;
   if (size == 0) return out;
   // Record sizes are 32-bit; positions in the match finder are too.
@@ -57,10 +57,13 @@ std::vector<uint8_t> EncodeOptimal(const uint8_t* data, size_t size) {
   std::vector<uint16_t> step(size);
   {
     MatchFinder finder(data, size);
+    constexpr size_t kReport = size_t{1} << 20;  // the match search is most of the work
     for (size_t i = 0; i < size; ++i) {
       Match m = finder.Next(static_cast<uint32_t>(i));
       step[i] = static_cast<uint16_t>((m.length << kDistanceBits) | m.distance);
+      if (done && (i + 1) % kReport == 0) *done += kReport;
     }
+    if (done) *done += size % kReport;
   }
 
   uint64_t cost[kRing];

@@ -6,6 +6,7 @@
 #include "packer/app_folder.h"
 #include "packer/codepage.h"
 #include "packer/diagnostics.h"
+#include "packer/exclusions.h"
 #include "packer/packer_error.h"
 #include "payload/payload_format.h"
 
@@ -21,11 +22,11 @@ struct Named {
 
 struct Walk {
   const CodePage& page;
-  const FileIdentity& skip;
+  const Exclusions& exclusions;
   Diagnostics& diagnostics;
   std::string realRoot;  // the root with its links resolved, for link checks
   std::string rootShown;
-  std::vector<AppRecord> records;
+  AppFolder result;
   std::vector<FileIdentity> openFolders;  // the folders being walked, to spot loops
   AppRecord script;                       // Setup.ini, once found
   bool haveScript = false;
@@ -55,9 +56,9 @@ struct Walk {
     return true;
   }
 
-  // The names of a folder, converted and sorted by their record bytes, with
-  // those that cannot become record names refused.
-  std::vector<Named> Names(const std::string& hostFolder) {
+  // The names of a folder that are not left out, converted and sorted by
+  // their record bytes, with those that cannot become record names refused.
+  std::vector<Named> Names(const std::string& hostFolder, const std::string& relative) {
     std::vector<std::string> hostNames;
     int error = 0;
     if (!ListHostFolder(hostFolder, &hostNames, &error)) {
@@ -67,6 +68,15 @@ struct Walk {
     std::vector<Named> names;
     for (const std::string& host : hostNames) {
       std::string hostPath = hostFolder + "/" + host;
+      bool isFolder = StatHost(hostPath, true).kind == HostKind::Folder;
+      if (const std::string* by = exclusions.Match(relative + host, isFolder)) {
+        if (relative.empty() && AsciiLower(host) == AsciiLower(SETUP_SCRIPT_NAME)) {
+          Refuse(hostPath, "is left out by " + *by + ", but every setup needs it");
+        } else if (*by != IGNORE_FILE_NAME) {
+          result.leftOut.push_back({hostPath, *by});
+        }
+        continue;
+      }
       Named named{host, ""};
       std::string problem;
       if (!Utf8ToCodePage(page, host, &named.record, &problem)) {
@@ -102,8 +112,28 @@ struct Walk {
     return kept;
   }
 
-  void Folder(const std::string& hostFolder, const std::string& recordPrefix, bool top) {
-    for (const Named& named : Names(hostFolder)) {
+  // A file pack must read: it opens now, and one that is itself a setup
+  // would be packed into this one.
+  void LookInto(const std::string& hostPath) {
+    try {
+      HostReadFile file(hostPath);
+      uint8_t head[2], record[2];
+      if (file.ReadAt(0, head, 2) && file.ReadAt(PAYLOAD_OFFSET, record, 2) && head[0] == 'M' &&
+          head[1] == 'Z' && Load16(record) == BLOB_MAGIC) {
+        diagnostics.Warning(hostPath, 0,
+                            "is a popbox setup itself and would be packed into this one; move it "
+                            "out of the folder or leave it out (--exclude, .popboxignore)");
+      }
+    } catch (const PackerError& e) {
+      std::string why = e.what();
+      Refuse(hostPath, why.substr(why.find(": error: ") + 9) + "; pack would fail on it");
+    }
+  }
+
+  void Folder(const std::string& hostFolder, const std::string& recordPrefix,
+              const std::string& relative) {
+    bool top = relative.empty();
+    for (const Named& named : Names(hostFolder, relative)) {
       std::string hostPath = hostFolder + "/" + named.host;
       std::string recordName = recordPrefix + named.record;
       if (recordName.size() > MAX_NAME_LENGTH) {
@@ -122,7 +152,6 @@ struct Walk {
         Refuse(hostPath, "cannot read (" + ErrnoText(st.error) + ")");
         continue;
       }
-      if (st.id == skip) continue;
 
       bool isScript = top && AsciiLower(named.record) == AsciiLower(SETUP_SCRIPT_NAME);
       if (st.kind == HostKind::File) {
@@ -131,12 +160,13 @@ struct Walk {
                                std::to_string(MAX_FILE_SIZE));
           continue;
         }
+        LookInto(hostPath);
         AppRecord record{recordName, hostPath, BLOB_FILE, st.size};
         if (isScript) {
           script = record;
           haveScript = true;
         } else {
-          records.push_back(record);
+          result.records.push_back(record);
         }
       } else if (st.kind == HostKind::Folder) {
         if (isScript) {
@@ -147,9 +177,9 @@ struct Walk {
           Refuse(hostPath, "leads back into a folder above it");
           continue;
         }
-        records.push_back({recordName, hostPath, BLOB_FOLDER, 0});
+        result.records.push_back({recordName, hostPath, BLOB_FOLDER, 0});
         openFolders.push_back(st.id);
-        Folder(hostPath, recordName + "\\", false);
+        Folder(hostPath, recordName + "\\", relative + named.host + "/");
         openFolders.pop_back();
       } else {
         Refuse(hostPath, "is neither a regular file nor a folder");
@@ -160,8 +190,8 @@ struct Walk {
 
 }  // namespace
 
-std::vector<AppRecord> ListAppFolder(const std::string& folder, const CodePage& page,
-                                     const FileIdentity& skip, Diagnostics* diagnostics) {
+AppFolder ListAppFolder(const std::string& folder, const CodePage& page,
+                        const Exclusions& exclusions, Diagnostics* diagnostics) {
   std::string root = folder;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   HostStat st = StatHost(root, true);
@@ -174,19 +204,17 @@ std::vector<AppRecord> ListAppFolder(const std::string& folder, const CodePage& 
     return {};
   }
 
-  Walk walk{page, skip, *diagnostics, RealHostPath(root), root, {}, {}, {}, false, false};
+  Walk walk{page, exclusions, *diagnostics, RealHostPath(root), root, {}, {}, {}, false, false};
   walk.openFolders.push_back(st.id);
-  walk.Folder(root, "", true);
-  if (!walk.haveScript) {
-    if (!walk.scriptRefused) {
-      diagnostics->Error(root + "/" + SETUP_SCRIPT_NAME, 0,
-                         "is missing; every application folder needs one (the setup would stop "
-                         "with \"Missing BLOB: Setup.ini\")");
-    }
-    return walk.records;
+  walk.Folder(root, "", "");
+  if (walk.haveScript) {
+    walk.result.records.insert(walk.result.records.begin(), walk.script);
+  } else if (!walk.scriptRefused) {
+    diagnostics->Error(root + "/" + SETUP_SCRIPT_NAME, 0,
+                       "is missing; every application folder needs one (the setup would stop "
+                       "with \"Missing BLOB: Setup.ini\"); popbox init writes one to start from");
   }
-  walk.records.insert(walk.records.begin(), walk.script);
-  return walk.records;
+  return walk.result;
 }
 
 }  // namespace popbox

@@ -103,6 +103,8 @@ void MatchNamesInCodePage(const CodePage* page);
 std::string WrittenNameBytes(const std::string& name);
 
 bool MakeHostFolder(const std::string& path, int* error);
+// Writes a new file; throws PackerError when it exists or cannot be written.
+void WriteNewHostFile(const std::string& path, const std::string& bytes);
 bool RenameHost(const std::string& from, const std::string& to, int* error);
 
 // An output file written to a temporary file beside its final path and

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -155,6 +156,16 @@ bool MakeHostFolder(const std::string& path, int* error) {
   return false;
 }
 
+void WriteNewHostFile(const std::string& path, const std::string& bytes) {
+  FdCloser file{open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)};
+  if (file.fd < 0) throw PackerError(DescribeFailure(path, "cannot create", errno));
+  if (write(file.fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) {
+    int error = errno;
+    unlink(path.c_str());
+    throw PackerError(DescribeFailure(path, "cannot write", error));
+  }
+}
+
 bool RenameHost(const std::string& from, const std::string& to, int* error) {
   if (rename(from.c_str(), to.c_str()) == 0) return true;
   *error = errno;
@@ -194,6 +205,34 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize) {
   return contents;
 }
 
+namespace {
+
+// The temporary file of the output being written, which an interrupt
+// (Ctrl+C, kill, a closed terminal) removes before the process ends.
+char stagedPath[PATH_MAX + 16];
+volatile sig_atomic_t staged = 0;
+const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
+void RemoveStagedAndStop(int signal) {
+  if (staged) unlink(stagedPath);
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+void WatchStaged(const std::string& path) {
+  if (path.size() >= sizeof stagedPath) return;
+  memcpy(stagedPath, path.c_str(), path.size() + 1);
+  staged = 1;
+  for (int s : STOP_SIGNALS) signal(s, RemoveStagedAndStop);
+}
+
+void ForgetStaged() {
+  staged = 0;
+  for (int s : STOP_SIGNALS) signal(s, SIG_DFL);
+}
+
+}  // namespace
+
 StagedFile::StagedFile(const std::string& finalPath) : finalPath_(finalPath) {
   // A short fixed name in the same folder, so that the rename stays on
   // one file system and the name fits whatever the final name is.
@@ -204,17 +243,19 @@ StagedFile::StagedFile(const std::string& finalPath) : finalPath_(finalPath) {
   int fd = mkstemp(pattern.data());
   if (fd < 0) throw PackerError(DescribeFailure(finalPath, "cannot create", errno));
   tempPath_ = pattern.data();
+  WatchStaged(tempPath_);
 
-  // mkstemp makes the file private; give it the mode a new file would get.
+  // mkstemp makes the file private; a setup is a program: 0755 less the umask.
   mode_t mask = umask(0);
   umask(mask);
-  fchmod(fd, 0666 & ~mask);
+  fchmod(fd, 0755 & ~mask);
 
   file_ = fdopen(fd, "wb");
   if (!file_) {
     int error = errno;
     close(fd);
     unlink(tempPath_.c_str());
+    ForgetStaged();
     throw PackerError(DescribeFailure(finalPath, "cannot create", error));
   }
 }
@@ -222,6 +263,7 @@ StagedFile::StagedFile(const std::string& finalPath) : finalPath_(finalPath) {
 StagedFile::~StagedFile() {
   if (file_) fclose(file_);
   if (!committed_) unlink(tempPath_.c_str());
+  ForgetStaged();
 }
 
 void StagedFile::Write(const void* data, size_t size) {
@@ -241,6 +283,7 @@ void StagedFile::Commit() {
     throw PackerError(DescribeFailure(finalPath_, "cannot replace", errno));
   }
   committed_ = true;
+  ForgetStaged();
 }
 
 }  // namespace popbox

@@ -246,11 +246,49 @@ bool MakeHostFolder(const std::string& path, int* error) {
   return false;
 }
 
+void WriteNewHostFile(const std::string& path, const std::string& bytes) {
+  Handle file(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.ok()) throw PackerError(DescribeFailure(path, "cannot create", LastErrno()));
+  DWORD written = 0;
+  if (!WriteFile(file.h, bytes.data(), DWORD(bytes.size()), &written, nullptr) ||
+      written != bytes.size()) {
+    throw PackerError(DescribeFailure(path, "cannot write", LastErrno()));
+  }
+}
+
 bool RenameHost(const std::string& from, const std::string& to, int* error) {
   if (MoveFileW(Wide(from).c_str(), Wide(to).c_str())) return true;
   *error = LastErrno();
   return false;
 }
+
+namespace {
+
+// The temporary file of the output being written, which Ctrl+C, Ctrl+Break
+// or a closed console removes before the process ends.
+wchar_t stagedPath[32768];
+volatile LONG staged = 0;
+
+BOOL WINAPI RemoveStaged(DWORD) {
+  if (staged) DeleteFileW(stagedPath);
+  return FALSE;  // and let the default handler end the process
+}
+
+void WatchStaged(const std::string& path) {
+  std::wstring wide = Wide(path);
+  if (wide.size() >= 32768) return;
+  wcscpy(stagedPath, wide.c_str());
+  staged = 1;
+  SetConsoleCtrlHandler(RemoveStaged, TRUE);
+}
+
+void ForgetStaged() {
+  staged = 0;
+  SetConsoleCtrlHandler(RemoveStaged, FALSE);
+}
+
+}  // namespace
 
 StagedFile::StagedFile(const std::string& finalPath) : finalPath_(finalPath) {
   // A name of our own in the same folder, so that the rename stays on one
@@ -261,12 +299,13 @@ StagedFile::StagedFile(const std::string& finalPath) : finalPath_(finalPath) {
   for (unsigned n = 0; handle == INVALID_HANDLE_VALUE; ++n) {
     tempPath_ =
         folder + ".popbox-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(n);
-    handle = CreateFileW(Wide(tempPath_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    handle = CreateFileW(Wide(tempPath_).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE && (GetLastError() != ERROR_FILE_EXISTS || n > 1000)) {
       throw PackerError(DescribeFailure(finalPath, "cannot create", LastErrno()));
     }
   }
+  WatchStaged(tempPath_);
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
   file_ = fd < 0 ? nullptr : _fdopen(fd, "wb");
   if (!file_) {
@@ -276,6 +315,7 @@ StagedFile::StagedFile(const std::string& finalPath) : finalPath_(finalPath) {
       _close(fd);
     }
     DeleteFileW(Wide(tempPath_).c_str());
+    ForgetStaged();
     throw PackerError(DescribeFailure(finalPath, "cannot create", 0));
   }
 }
@@ -283,6 +323,7 @@ StagedFile::StagedFile(const std::string& finalPath) : finalPath_(finalPath) {
 StagedFile::~StagedFile() {
   if (file_) fclose(file_);
   if (!committed_) DeleteFileW(Wide(tempPath_).c_str());
+  ForgetStaged();
 }
 
 void StagedFile::Write(const void* data, size_t size) {
@@ -303,6 +344,7 @@ void StagedFile::Commit() {
     throw PackerError(DescribeFailure(finalPath_, "cannot replace", LastErrno()));
   }
   committed_ = true;
+  ForgetStaged();
 }
 
 }  // namespace popbox

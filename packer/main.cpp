@@ -1,9 +1,8 @@
-// popbox: the host tool that builds setups and reads them back. This file parses
+// popbox: the tool that builds setups and reads them back. This file parses
 // the command line and dispatches; each command lives in its own file.
 // Exit codes: 0 success, 1 a failure of the input, 2 a usage error.
 #include <iostream>
 #include <map>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "packer/codepage.h"
 #include "packer/commands.h"
 #include "packer/packer_error.h"
+#include "payload/payload_format.h"
 
 #ifndef POPBOX_VERSION
 #define POPBOX_VERSION "unknown"
@@ -24,152 +24,219 @@
 namespace {
 
 const char USAGE[] =
-    "usage: popbox COMMAND ARGUMENTS\n"
+    "usage: popbox COMMAND [ARGUMENTS]\n"
     "\n"
-    "  pack APPDIR -o OUT.exe   check APPDIR, then write the setup OUT.exe\n"
+    "  init APPDIR              write a Setup.ini for APPDIR to start from\n"
     "  check APPDIR             report what the setup would make of APPDIR\n"
-    "  verify SETUP.exe         check that the setup is sound\n"
-    "  list SETUP.exe           list the records of a setup\n"
-    "  extract SETUP.exe DIR    install the payload into DIR as the setup would\n"
+    "  pack APPDIR -o OUT.exe   check APPDIR, then write the setup OUT.exe\n"
+    "  list SETUP.exe|APPDIR    list the records of a setup, or those pack would write\n"
+    "  verify SETUP.exe         check that a setup is sound\n"
+    "  extract SETUP.exe DIR    write the payload into DIR as the setup would\n"
     "\n"
-    "popbox COMMAND --help tells more; popbox --version prints the version.\n"
+    "popbox help COMMAND tells more; popbox --version prints the version.\n"
     "Exit codes: 0 success, 1 the input cannot be used, 2 usage error.\n";
 
-const char CODEPAGE_HELP[] =
-    "  --codepage N  the Windows code page of record names: 1252 (Western,\n"
-    "                the default), 1250 (Central European) or 1251 (Cyrillic)\n";
+struct Option {
+  const char* name;   // --name
+  char letter;        // -l, or 0
+  const char* value;  // what the value is called in the help, or null for a flag
+  bool repeatable;
+};
+
+// Every option; a command takes the ones its list names.
+const Option OPTIONS[] = {
+    {"output", 'o', "OUT.exe", false}, {"stub", 0, "FILE", false}, {"store", 0, nullptr, false},
+    {"quiet", 'q', nullptr, false},    {"jobs", 'j', "N", false},  {"codepage", 0, "N", false},
+    {"exclude", 0, "PATTERN", true},
+};
 
 struct Command {
   const char* name;
-  size_t positionals;
-  std::set<std::string> flags;      // options without a value
-  std::set<std::string> withValue;  // options that take one
-  const char* help;
+  size_t arguments;
+  std::vector<std::string> options;
+  const char* synopsis;
+  const char* text;
 };
 
 const Command COMMANDS[] = {
-    {"pack",
+    {"init",
      1,
-     {"--store", "--quiet"},
-     {"-o", "--stub", "--jobs", "--codepage"},
-     "usage: popbox pack APPDIR -o OUT.exe [--stub FILE] [--store] [--quiet] [--jobs N]\n"
-     "                   [--codepage N]\n"
-     "\n"
-     "Runs check on APPDIR and, when it finds no error, writes OUT.exe: the stub,\n"
-     "then Setup.ini and every folder and file of APPDIR as records. Nothing is\n"
-     "written when check finds an error; OUT.exe appears complete or not at all.\n"
-     "The same folder always gives the same bytes.\n"
-     "\n"
-     "  -o OUT.exe    the setup to write\n"
-     "  --stub FILE   the stub (default: popbox-stub.exe beside popbox, else\n"
-     "                ../share/popbox/popbox-stub.exe from popbox's folder)\n"
-     "  --store       store every file uncompressed\n"
-     "  --quiet       no warnings, progress or summary; errors only\n"
-     "  --jobs N      compress N files at a time (default: the number of\n"
-     "                processors); the output does not depend on it\n"},
+     {"codepage"},
+     "init APPDIR",
+     "Writes APPDIR/Setup.ini to start from: the title from the folder's name, the\n"
+     "only .exe as the program the shortcuts start, both shortcuts, comments that\n"
+     "tell each key. It passes check. An existing Setup.ini is never overwritten.\n"},
     {"check",
      1,
-     {"--quiet"},
-     {"--codepage"},
-     "usage: popbox check APPDIR [--quiet] [--codepage N]\n"
-     "\n"
-     "Reads APPDIR/Setup.ini with the setup's own script code and walks APPDIR.\n"
-     "Errors are what would stop the setup or make pack refuse; warnings are\n"
-     "what may go wrong on the user's machine. Exits with 1 when there is an\n"
-     "error. See docs/packer.md for every message.\n"
-     "\n"
-     "  --quiet       errors only, and no summary\n"},
-    {"verify",
+     {"quiet", "codepage", "exclude"},
+     "check APPDIR [OPTIONS]",
+     "Reads APPDIR/Setup.ini with the setup's own script code and walks APPDIR as\n"
+     "pack would, opening every file. Errors are what would stop the setup or make\n"
+     "pack refuse; warnings are what may go wrong on the user's machine. Exits with\n"
+     "1 when there is an error. docs/packer.md tells every message.\n"},
+    {"pack",
      1,
-     {},
-     {"--codepage"},
-     "usage: popbox verify SETUP.exe [--codepage N]\n"
-     "\n"
-     "Reads and decodes every record with the stub's reader and checks the\n"
-     "layout: a 40960-byte Windows program as stub, Setup.ini first, each\n"
-     "folder before its contents, safe names, the end record last with nothing\n"
-     "but an optional Authenticode signature behind it, and Setup.ini itself.\n"
-     "Prints the first problem and exits with 1, or exits with 0.\n"},
+     {"output", "stub", "store", "quiet", "jobs", "codepage", "exclude"},
+     "pack APPDIR -o OUT.exe [OPTIONS]",
+     "Runs check on APPDIR and, when it finds no error, writes OUT.exe: the stub,\n"
+     "then Setup.ini and every folder and file of APPDIR as records. Nothing is\n"
+     "written when check finds an error; OUT.exe appears complete or not at all,\n"
+     "and must lie outside APPDIR. The same folder always gives the same bytes.\n"},
     {"list",
      1,
-     {},
-     {"--codepage"},
-     "usage: popbox list SETUP.exe [--codepage N]\n"
-     "\n"
-     "Prints type, unpacked size, stored size and name of each record, then\n"
-     "the totals and the stored size as a share of the unpacked size.\n"},
+     {"codepage", "exclude"},
+     "list SETUP.exe|APPDIR [OPTIONS]",
+     "Prints type, unpacked size, stored size and name of each record of a setup,\n"
+     "then the totals. Given a folder, prints the records pack would write and the\n"
+     "files it leaves out.\n"},
+    {"verify",
+     1,
+     {"codepage"},
+     "verify SETUP.exe [OPTIONS]",
+     "Reads and decodes every record with the setup's reader and checks the layout:\n"
+     "a stub of PAYLOAD_OFFSET bytes, Setup.ini first, each folder before its\n"
+     "contents, safe names, the end record last with nothing but an Authenticode\n"
+     "signature behind it, and Setup.ini itself. Prints the first problem and exits\n"
+     "with 1, or exits with 0.\n"},
     {"extract",
      2,
-     {},
-     {"--codepage"},
-     "usage: popbox extract SETUP.exe DIR [--codepage N]\n"
-     "\n"
+     {"codepage"},
+     "extract SETUP.exe DIR [OPTIONS]",
      "Writes the payload into DIR with the setup's own extraction, as it would\n"
-     "install it (Setup.ini ends before [PRIVATE]); names are converted from\n"
-     "the code page to UTF-8. DIR must not exist yet, or be empty. On failure\n"
-     "prints the message the setup would show, with its caption.\n"},
+     "install it (Setup.ini ends before [PRIVATE]); names are converted from the\n"
+     "code page to UTF-8. DIR must be new or empty. On failure prints the message\n"
+     "the setup would show, with its caption.\n"},
 };
+
+unsigned DefaultJobs() {
+  unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : cores > 16 ? 16 : cores;
+}
+
+// The help line of an option, with its default.
+std::string OptionHelp(const std::string& name) {
+  const std::map<std::string, std::string> help = {
+      {"output", "the setup to write"},
+      {"stub", "the stub (default: the first of " + popbox::StubPlaces()[0] + "\n" +
+                   std::string(23, ' ') + "and " + popbox::StubPlaces()[1] + " that exists)"},
+      {"store", "store every file as it is, uncompressed"},
+      {"quiet", "errors only: no warnings, progress or summary"},
+      {"jobs", "how many processors compress (default: " + std::to_string(DefaultJobs()) +
+                   "); the output does not depend on it"},
+      {"codepage",
+       "the Windows code page of record names: 1252 (Western, the\n"
+       "                       default), 1250 (Central European) or 1251 (Cyrillic)"},
+      {"exclude",
+       "leave out files and folders matching PATTERN (a glob; may be\n"
+       "                       given again); APPDIR/.popboxignore adds one pattern a line"},
+  };
+  for (const Option& o : OPTIONS) {
+    if (name != o.name) continue;
+    std::string left = std::string("  ") +
+                       (o.letter ? std::string("-") + o.letter + ", " : "    ") + "--" + o.name +
+                       (o.value ? std::string(" ") + o.value : "");
+    return left + std::string(left.size() < 23 ? 23 - left.size() : 1, ' ') + help.at(name) + "\n";
+  }
+  return "";
+}
+
+std::string CommandHelp(const Command& c) {
+  std::string text = std::string("usage: popbox ") + c.synopsis + "\n\n" + c.text;
+  size_t at = text.find("PAYLOAD_OFFSET");
+  if (at != std::string::npos) {
+    text.replace(at, 14, std::to_string(popbox::PAYLOAD_OFFSET));
+  }
+  if (!c.options.empty()) text += "\n";
+  for (const std::string& name : c.options) text += OptionHelp(name);
+  return text;
+}
 
 struct UsageError : std::runtime_error {
   explicit UsageError(const std::string& message) : std::runtime_error(message) {}
 };
 
 struct Parsed {
-  std::vector<std::string> positionals;
-  std::set<std::string> flags;
-  std::map<std::string, std::string> values;
+  std::vector<std::string> arguments;
+  std::map<std::string, std::vector<std::string>> options;  // flags get an empty value
   bool help = false;
+
+  bool Has(const char* name) const { return options.count(name) != 0; }
+  std::string Value(const char* name, const std::string& otherwise = "") const {
+    auto found = options.find(name);
+    return found == options.end() ? otherwise : found->second.front();
+  }
 };
 
+// Options as git, tar and cmake take them: --name VALUE, --name=VALUE,
+// -l VALUE, -l=VALUE, -lVALUE; "--" ends the options.
 Parsed Parse(const Command& command, const std::vector<std::string>& args) {
   Parsed parsed;
+  bool optionsEnd = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
+    std::string arg = args[i];
+    if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
+      if (arg.empty()) throw UsageError("an empty argument");
+      parsed.arguments.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnd = true;
+      continue;
+    }
     if (arg == "-h" || arg == "--help") {
       parsed.help = true;
-    } else if (command.flags.count(arg)) {
-      parsed.flags.insert(arg);
-    } else if (command.withValue.count(arg)) {
-      if (i + 1 == args.size() || args[i + 1].empty()) throw UsageError(arg + " needs a value");
-      if (!parsed.values.emplace(arg, args[++i]).second) throw UsageError(arg + " given twice");
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      throw UsageError("unknown option " + arg);
-    } else if (arg.empty()) {
-      throw UsageError("an empty argument");
-    } else {
-      parsed.positionals.push_back(arg);
+      continue;
     }
+    bool isLong = arg[1] == '-';
+    std::string key = isLong ? arg.substr(2, arg.find('=') - 2) : arg.substr(1, 1);
+    std::string rest = isLong
+                           ? (arg.find('=') == std::string::npos ? "" : arg.substr(arg.find('=')))
+                           : arg.substr(2);
+    const Option* option = nullptr;
+    for (const Option& o : OPTIONS) {
+      bool named = isLong ? key == o.name : o.letter != 0 && key[0] == o.letter;
+      for (const std::string& allowed : command.options) {
+        if (named && allowed == o.name) option = &o;
+      }
+    }
+    if (!option) throw UsageError("unknown option " + arg.substr(0, arg.find('=')));
+    std::string value;
+    if (!option->value) {
+      if (!rest.empty()) throw UsageError("--" + std::string(option->name) + " takes no value");
+    } else if (!rest.empty()) {
+      value = rest[0] == '=' ? rest.substr(1) : rest;
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    }
+    if (option->value && value.empty()) throw UsageError(arg + " needs a value");
+    std::vector<std::string>& values = parsed.options[option->name];
+    if (!values.empty() && !option->repeatable) {
+      throw UsageError("--" + std::string(option->name) + " given twice");
+    }
+    values.push_back(value);
   }
-  if (!parsed.help && parsed.positionals.size() != command.positionals) {
+  if (!parsed.help && parsed.arguments.size() != command.arguments) {
     throw UsageError(std::string(command.name) + " takes " +
-                     (command.positionals == 1 ? "one argument" : "two arguments") + ", not " +
-                     std::to_string(parsed.positionals.size()));
+                     (command.arguments == 1 ? "one argument" : "two arguments") + ", not " +
+                     std::to_string(parsed.arguments.size()));
   }
   return parsed;
 }
 
 const popbox::CodePage& CodePageOption(const Parsed& parsed) {
-  auto found = parsed.values.find("--codepage");
-  if (found == parsed.values.end()) return *popbox::FindCodePage(1252);
+  std::string text = parsed.Value("codepage", "1252");
   const popbox::CodePage* page = nullptr;
-  if (found->second.find_first_not_of("0123456789") == std::string::npos &&
-      found->second.size() <= 5) {
-    page = popbox::FindCodePage(std::stoi(found->second));
+  if (text.find_first_not_of("0123456789") == std::string::npos && text.size() <= 5) {
+    page = popbox::FindCodePage(std::stoi(text));
   }
-  if (!page) throw UsageError("--codepage takes 1250, 1251 or 1252, not " + found->second);
+  if (!page) throw UsageError("--codepage takes 1250, 1251 or 1252, not " + text);
   return *page;
 }
 
 unsigned JobsOption(const Parsed& parsed) {
-  auto found = parsed.values.find("--jobs");
-  if (found == parsed.values.end()) {
-    unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : cores > 16 ? 16 : cores;
-  }
-  const std::string& text = found->second;
-  if (text.empty() || text.size() > 3 ||
-      text.find_first_not_of("0123456789") != std::string::npos || std::stoi(text) < 1 ||
-      std::stoi(text) > 256) {
+  std::string text = parsed.Value("jobs", std::to_string(DefaultJobs()));
+  if (text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoi(text) < 1 || std::stoi(text) > 256) {
     throw UsageError("--jobs takes a number from 1 to 256, not " + text);
   }
   return static_cast<unsigned>(std::stoi(text));
@@ -178,36 +245,36 @@ unsigned JobsOption(const Parsed& parsed) {
 // Runs one command; returns the exit code.
 int Run(const Command& command, const Parsed& parsed) {
   const popbox::CodePage& page = CodePageOption(parsed);
-  const std::vector<std::string>& p = parsed.positionals;
-  std::string name = command.name;
-  if (name == "pack") {
+  const std::vector<std::string>& a = parsed.arguments;
+  const std::string name = command.name;
+  const bool quiet = parsed.Has("quiet");
+  std::vector<std::string> excludes;
+  if (parsed.Has("exclude")) excludes = parsed.options.at("exclude");
+  bool ok = true;
+  if (name == "init") {
+    popbox::InitCommand(a[0], page, std::cout);
+  } else if (name == "check") {
+    ok = popbox::CheckCommand(a[0], page, excludes, quiet, std::cout, std::cerr);
+  } else if (name == "pack") {
     popbox::PackOptions options;
-    options.appFolder = p[0];
-    auto output = parsed.values.find("-o");
-    if (output == parsed.values.end()) throw UsageError("pack needs -o OUT.exe");
-    options.output = output->second;
-    auto stub = parsed.values.find("--stub");
-    if (stub != parsed.values.end()) options.stub = stub->second;
-    options.store = parsed.flags.count("--store") != 0;
-    options.quiet = parsed.flags.count("--quiet") != 0;
+    options.appFolder = a[0];
+    options.output = parsed.Value("output");
+    if (options.output.empty()) throw UsageError("pack needs -o OUT.exe");
+    options.stub = parsed.Value("stub");
+    options.store = parsed.Has("store");
+    options.quiet = quiet;
     options.jobs = JobsOption(parsed);
     options.page = &page;
-    return popbox::PackCommand(options, std::cout, std::cerr) ? 0 : popbox::EXIT_BAD_INPUT;
+    options.excludes = excludes;
+    ok = popbox::PackCommand(options, std::cout, std::cerr);
+  } else if (name == "list") {
+    popbox::ListCommand(a[0], page, excludes, std::cout);
+  } else if (name == "verify") {
+    ok = popbox::VerifyCommand(a[0], page, std::cout, std::cerr);
+  } else {
+    popbox::ExtractCommand(a[0], a[1], page, std::cout);
   }
-  if (name == "check") {
-    bool quiet = parsed.flags.count("--quiet") != 0;
-    return popbox::CheckCommand(p[0], page, quiet, std::cout, std::cerr) ? 0
-                                                                         : popbox::EXIT_BAD_INPUT;
-  }
-  if (name == "verify") {
-    return popbox::VerifyCommand(p[0], page, std::cout, std::cerr) ? 0 : popbox::EXIT_BAD_INPUT;
-  }
-  if (name == "list") {
-    popbox::ListCommand(p[0], page, std::cout);
-    return 0;
-  }
-  popbox::ExtractCommand(p[0], p[1], page, std::cout);
-  return 0;
+  return ok ? 0 : popbox::EXIT_BAD_INPUT;
 }
 
 // The arguments in UTF-8. On Windows argv is in the ANSI code page and
@@ -233,37 +300,49 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 #endif
 }
 
+const Command* FindCommand(const std::string& name) {
+  for (const Command& c : COMMANDS) {
+    if (name == c.name) return &c;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args = Arguments(argc, argv);
-  if (!args.empty() && (args[0] == "-h" || args[0] == "--help" || args[0] == "help")) {
+  if (args.empty()) {
+    std::cerr << USAGE;
+    return popbox::EXIT_USAGE;
+  }
+  const std::string first = args[0];
+  if (first == "-h" || first == "--help" || (first == "help" && args.size() == 1)) {
     std::cout << USAGE;
     return 0;
   }
-  if (!args.empty() && args[0] == "--version") {
+  if (first == "-V" || first == "--version") {
     std::cout << "popbox " << POPBOX_VERSION << "\n";
     return 0;
   }
   const Command* command = nullptr;
   try {
-    if (args.empty()) throw UsageError("no command");
-    for (const Command& c : COMMANDS) {
-      if (args[0] == c.name) command = &c;
+    if (first == "help") {
+      command = FindCommand(args[1]);
+      if (!command || args.size() > 2) throw UsageError("no command " + args[1]);
+      std::cout << CommandHelp(*command);
+      return 0;
     }
-    if (!command) throw UsageError("unknown command " + args[0]);
-    args.erase(args.begin());
-    Parsed parsed = Parse(*command, args);
+    command = FindCommand(first);
+    if (!command) throw UsageError("unknown command " + first);
+    Parsed parsed = Parse(*command, std::vector<std::string>(args.begin() + 1, args.end()));
     if (parsed.help) {
-      std::cout << command->help;
-      if (command->withValue.count("--codepage")) std::cout << CODEPAGE_HELP;
+      std::cout << CommandHelp(*command);
       return 0;
     }
     return Run(*command, parsed);
   } catch (const UsageError& e) {
-    std::cerr << "popbox" << (command ? std::string(" ") + command->name : "") << ": " << e.what()
-              << " (see popbox " << (command ? std::string(command->name) + " " : "")
-              << "--help)\n";
+    std::string which = command ? std::string(" ") + command->name : "";
+    std::cerr << "popbox" << which << ": " << e.what() << " (see popbox help" << which << ")\n";
     return popbox::EXIT_USAGE;
   } catch (const popbox::PackerError& e) {
     std::cerr << e.what() << "\n";

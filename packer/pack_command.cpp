@@ -1,3 +1,4 @@
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -9,6 +10,7 @@
 #include "packer/commands.h"
 #include "packer/diagnostics.h"
 #include "packer/encoder.h"
+#include "packer/exclusions.h"
 #include "packer/host_file.h"
 #include "packer/packer_error.h"
 #include "packer/payload_writer.h"
@@ -70,9 +72,16 @@ class Compressor {
   }
 
   // The record at `index`, the next one in order; rethrows its failure.
-  Prepared Take(size_t index) {
+  // While it waits, `tick` runs every tenth of a second.
+  template <typename Tick>
+  Prepared Take(size_t index, Tick tick) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return slots_[index].done; });
+    while (!changed_.wait_for(lock, std::chrono::milliseconds(100),
+                              [&] { return slots_[index].done; })) {
+      lock.unlock();
+      tick();
+      lock.lock();
+    }
     Prepared result = std::move(slots_[index]);
     slots_[index] = Prepared();
     taken_ = index + 1;
@@ -107,8 +116,12 @@ class Compressor {
       try {
         if (record.type == BLOB_FILE) {
           result.data = ReadWholeFile(record.hostPath, MAX_FILE_SIZE);
-          if (encoder_)
-            result.contents = ChooseContents(result.data.data(), result.data.size(), encoder_);
+          if (encoder_) {
+            result.contents =
+                ChooseContents(result.data.data(), result.data.size(), encoder_, &encoded);
+          } else {
+            encoded += result.data.size();
+          }
         }
       } catch (...) {
         result.failure = std::current_exception();
@@ -122,6 +135,10 @@ class Compressor {
     }
   }
 
+ public:
+  std::atomic<uint64_t> encoded{0};  // bytes read and compressed so far, for the progress
+
+ private:
   const std::vector<AppRecord>& records_;
   Encoder encoder_;  // null: store everything
   std::vector<Prepared> slots_;
@@ -150,9 +167,12 @@ class Progress {
         now - last_ < std::chrono::milliseconds(100))
       return;
     last_ = now;
+    bytes = std::min(bytes, totalBytes_);
     unsigned percent = totalBytes_ ? static_cast<unsigned>(bytes * 100 / totalBytes_) : 100;
     std::string line = "popbox: packing " + std::to_string(files) + "/" +
-                       std::to_string(totalFiles_) + " files, " + std::to_string(percent) + "%";
+                       std::to_string(totalFiles_) + " files, " + std::to_string(percent) + "% (" +
+                       std::to_string(bytes >> 20) + " of " + std::to_string(totalBytes_ >> 20) +
+                       " MiB)";
     width_ = std::max(width_, line.size());
     out_ << '\r' << line << std::string(width_ - line.size(), ' ') << std::flush;
     shown_ = true;
@@ -177,27 +197,55 @@ class Progress {
 
 }  // namespace
 
-std::string FindDefaultStub() {
+std::vector<std::string> StubPlaces() {
   std::string folder = OwnFolder();
-  std::string beside = folder + "popbox-stub.exe";
-  std::string installed = folder + "../share/popbox/popbox-stub.exe";
-  if (StatHost(beside, true).kind == HostKind::Missing &&
-      StatHost(installed, true).kind != HostKind::Missing) {
-    return installed;
-  }
-  return beside;
+  return {folder + "popbox-stub.exe", folder + "../share/popbox/popbox-stub.exe"};
 }
 
+namespace {
+
+// The stub named, or the first of the places pack looks in that exists.
+std::string StubPath(const std::string& named) {
+  if (!named.empty()) return named;
+  std::vector<std::string> places = StubPlaces();
+  for (const std::string& place : places) {
+    if (StatHost(place, true).kind != HostKind::Missing) return place;
+  }
+  throw PackerError("popbox: error: no stub found at " + places[0] + " or " + places[1] +
+                    "; name one with --stub FILE");
+}
+
+// A setup written into the folder it packs would be packed into the next
+// setup, and could replace a file of the application.
+void RefuseOutputInside(const std::string& output, const std::string& appFolder) {
+  std::string app = RealHostPath(appFolder);
+  size_t slash = output.find_last_of('/');
+  std::string folder = RealHostPath(slash == std::string::npos ? "." : output.substr(0, slash + 1));
+  if (!app.empty() && !folder.empty() &&
+      (folder + "/").compare(0, app.size() + 1, app + "/") == 0) {
+    throw PackerError(DescribeFailure(
+        output, "lies inside the application folder " + appFolder + "; write the setup outside it",
+        0));
+  }
+}
+
+// The setup holds a record's packed and unpacked bytes at once while it
+// writes the file: a 32-bit program may not find that much memory.
+constexpr uint64_t MEMORY_WARNING = uint64_t{512} << 20;
+
+}  // namespace
+
 bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream& diagnostics) {
-  // An existing output file is left out of the pack, so that packing a
-  // folder into a setup inside it does not swallow the previous setup.
-  FileIdentity output = StatHost(options.output, true).id;
+  RefuseOutputInside(options.output, options.appFolder);
   Diagnostics found;
-  std::vector<AppRecord> records = CheckAppFolder(options.appFolder, *options.page, output, &found);
+  std::vector<AppRecord> records =
+      CheckAppFolder(options.appFolder, *options.page,
+                     Exclusions(options.appFolder, options.excludes), &found)
+          .records;
   found.Print(diagnostics, !options.quiet);
   if (found.Errors() != 0) return false;
 
-  std::vector<uint8_t> stub = ReadStub(options.stub.empty() ? FindDefaultStub() : options.stub);
+  std::vector<uint8_t> stub = ReadStub(StubPath(options.stub));
   StagedFile out(options.output);
   out.Write(stub.data(), stub.size());
   PayloadWriter writer(out);
@@ -209,24 +257,31 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
     totalFiles += record.type == BLOB_FILE;
   }
   Progress progress(diagnostics, !options.quiet && StderrIsTerminal(), totalBytes, totalFiles);
+  Diagnostics memory;
   {
     Compressor compressor(records, options.store ? nullptr : EncodeOptimal,
                           options.jobs < 1 ? 1 : options.jobs);
-    uint64_t doneBytes = 0;
+    auto tick = [&] { progress.Update(writer.Totals().files, compressor.encoded); };
     for (size_t i = 0; i < records.size(); ++i) {
-      Prepared prepared = compressor.Take(i);
+      Prepared prepared = compressor.Take(i, tick);
       if (records[i].type == BLOB_FOLDER) {
         writer.AddFolder(records[i].recordName);
       } else {
-        writer.AddFile(records[i].recordName, prepared.data, prepared.contents);
+        uint64_t held = writer.AddFile(records[i].recordName, prepared.data, prepared.contents);
+        if (held > MEMORY_WARNING) {
+          memory.Warning(records[i].hostPath, 0,
+                         "the setup needs " + std::to_string(held >> 20) +
+                             " MiB of memory at once to install it (its packed and unpacked "
+                             "bytes); a machine short of memory stops with \"Out of memory.\"");
+        }
       }
-      doneBytes += records[i].size;
-      progress.Update(writer.Totals().files, doneBytes);
+      tick();
     }
   }
   writer.Finish();
   out.Commit();
   progress.Finish();
+  memory.Print(diagnostics, !options.quiet);
 
   const PayloadTotals& totals = writer.Totals();
   if (!options.quiet) {
@@ -238,17 +293,24 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
   return true;
 }
 
-bool CheckCommand(const std::string& appFolder, const CodePage& page, bool quiet,
-                  std::ostream& report, std::ostream& diagnostics) {
+bool CheckCommand(const std::string& appFolder, const CodePage& page,
+                  const std::vector<std::string>& excludes, bool quiet, std::ostream& report,
+                  std::ostream& diagnostics) {
   Diagnostics found;
-  std::vector<AppRecord> records = CheckAppFolder(appFolder, page, FileIdentity(), &found);
+  AppFolder folder = CheckAppFolder(appFolder, page, Exclusions(appFolder, excludes), &found);
   found.Print(diagnostics, !quiet);
   if (!quiet) {
     size_t files = 0;
-    for (const AppRecord& record : records) files += record.type == BLOB_FILE;
+    for (const AppRecord& record : folder.records) files += record.type == BLOB_FILE;
+    for (const LeftOut& left : folder.leftOut) {
+      report << left.hostPath << ": left out by " << left.pattern << "\n";
+    }
     report << appFolder << ": " << CountOf(found.Errors(), "error") << ", "
            << CountOf(found.Warnings(), "warning") << "; " << CountOf(files, "file") << ", "
-           << CountOf(records.size() - files, "folder") << "\n";
+           << CountOf(folder.records.size() - files, "folder")
+           << (folder.leftOut.empty() ? ""
+                                      : ", " + std::to_string(folder.leftOut.size()) + " left out")
+           << "\n";
   }
   return found.Errors() == 0;
 }

@@ -10,8 +10,9 @@
 
 namespace popbox {
 
-RecordContents ChooseContents(const uint8_t* data, size_t size, Encoder encoder) {
-  std::vector<uint8_t> packed = encoder(data, size);
+RecordContents ChooseContents(const uint8_t* data, size_t size, Encoder encoder,
+                              std::atomic<uint64_t>* done) {
+  std::vector<uint8_t> packed = encoder(data, size, done);
   if (packed.size() >= size) return {false, {}};
 
   std::vector<uint8_t> check(size);
@@ -43,8 +44,8 @@ void PayloadWriter::AddFolder(const std::string& name) {
   ++totals_.folders;
 }
 
-void PayloadWriter::AddFile(const std::string& name, const std::vector<uint8_t>& data,
-                            const RecordContents& contents) {
+uint64_t PayloadWriter::AddFile(const std::string& name, const std::vector<uint8_t>& data,
+                                const RecordContents& contents) {
   if (data.size() >= 0xFFFFFFFFu) throw std::logic_error("file too large for a record: " + name);
   uint32_t size = static_cast<uint32_t>(data.size());
   const std::vector<uint8_t>& stored = contents.compressed ? contents.packed : data;
@@ -53,6 +54,7 @@ void PayloadWriter::AddFile(const std::string& name, const std::vector<uint8_t>&
   ++totals_.files;
   totals_.unpackedBytes += size;
   totals_.storedBytes += stored.size();
+  return contents.compressed ? uint64_t{size} + stored.size() : size;
 }
 
 void PayloadWriter::Finish() { WriteHeader(BLOB_END, "", 0, 0); }

@@ -4,6 +4,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,10 @@ namespace popbox {
 
 class StagedFile;
 
-using Encoder = std::vector<uint8_t> (*)(const uint8_t* data, size_t size);
+// An encoder; it adds the bytes it has worked through to `done` as it goes,
+// when that is not null.
+using Encoder = std::vector<uint8_t> (*)(const uint8_t* data, size_t size,
+                                         std::atomic<uint64_t>* done);
 
 // The contents of one file record as they are stored.
 struct RecordContents {
@@ -23,7 +27,8 @@ struct RecordContents {
 // strictly smaller: equal sizes mean "stored" to the reader. The result is
 // decoded again and compared before it is accepted, so an encoder fault
 // throws std::logic_error instead of producing a setup that cannot install.
-RecordContents ChooseContents(const uint8_t* data, size_t size, Encoder encoder);
+RecordContents ChooseContents(const uint8_t* data, size_t size, Encoder encoder,
+                              std::atomic<uint64_t>* done = nullptr);
 
 struct PayloadTotals {
   uint32_t folders = 0;
@@ -40,8 +45,10 @@ class PayloadWriter {
   void AddFolder(const std::string& name);
   // `contents` as ChooseContents gave it for `data`, whose size must stay
   // below 0xFFFFFFFF, the largest size the reader accepts plus one.
-  void AddFile(const std::string& name, const std::vector<uint8_t>& data,
-               const RecordContents& contents);
+  // Returns the bytes the setup holds at once to install it: packed and
+  // unpacked when it is compressed, else the contents once.
+  uint64_t AddFile(const std::string& name, const std::vector<uint8_t>& data,
+                   const RecordContents& contents);
   // The end record: 13 bytes, all zero but the magic.
   void Finish();
 

@@ -4,6 +4,9 @@
 
 namespace popbox {
 
+const std::string NOT_A_SETUP = "is not a popbox setup: it holds no payload behind a stub of " +
+                                std::to_string(PAYLOAD_OFFSET) + " bytes";
+
 std::string RecordTypeName(uint32_t type) {
   switch (type) {
     case BLOB_END:
@@ -30,14 +33,15 @@ bool SetupReader::ReadAt(uint64_t offset, void* buffer, size_t size) const {
 // Why the reader refused the record at offset_, in the author's words.
 std::string SetupReader::WhyUnreadable() const {
   std::string where = "record " + std::to_string(index_) + " at offset " + std::to_string(offset_);
-  if (fileSize_ < PAYLOAD_OFFSET) return "is shorter than a stub; it is not a setup";
   const ReadFailure failure = payload_.LastFailure();
   const BlobHeader& header = payload_.LastHeader();
+  if (fileSize_ < PAYLOAD_OFFSET ||
+      (index_ == 1 && (failure == ReadFailure::NoMagic || offset_ == fileSize_))) {
+    return NOT_A_SETUP;
+  }
   if (failure == ReadFailure::HeaderCutShort) {
     if (offset_ != fileSize_) return where + ": the header is cut short";
-    return index_ == 1
-               ? "holds no payload behind the stub"
-               : "ends after record " + std::to_string(index_ - 1) + " without an end record";
+    return "ends after record " + std::to_string(index_ - 1) + " without an end record";
   }
   if (failure == ReadFailure::NoMagic) return where + ": no record header there";
   if (failure == ReadFailure::NameTooLong) {
@@ -63,7 +67,8 @@ SetupRecord SetupReader::Next(bool keepContents) {
     throw PackerError(DescribeFailure(path_, WhyUnreadable(), 0));
   }
   const BlobHeader& header = payload_.LastHeader();
-  SetupRecord record{index_, offset_, type, name, unpackedSize, header.packedSize, {}};
+  SetupRecord record{index_,       offset_,           type, name, header.nameLength,
+                     unpackedSize, header.packedSize, {}};
   if (keepContents) record.contents.assign(data, data + unpackedSize);
   ReleaseBlob(data);
   offset_ += BLOB_HEADER_SIZE + header.nameLength + header.packedSize;

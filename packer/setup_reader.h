@@ -17,7 +17,8 @@ struct SetupRecord {
   uint32_t index;   // 1 for the first record
   uint64_t offset;  // of its header in the file
   uint32_t type;
-  std::string name;  // code-page bytes
+  std::string name;     // code-page bytes, up to a zero byte
+  uint32_t nameLength;  // as the header states it
   uint32_t unpackedSize;
   uint32_t packedSize;
   std::vector<uint8_t> contents;  // only when asked for
@@ -55,6 +56,9 @@ class SetupReader {
   uint64_t offset_;
   uint32_t index_ = 0;
 };
+
+// Why a file that is no setup cannot be read.
+extern const std::string NOT_A_SETUP;
 
 // "END", "FOLDER", "FILE" or the number.
 std::string RecordTypeName(uint32_t type);

@@ -23,13 +23,10 @@ namespace {
 // The stub image: MZ, and a PE header inside the image. Returns the
 // offset of the PE header, or a problem.
 std::string CheckStubImage(const SetupReader& reader, uint32_t* peOffset) {
-  if (reader.FileSize() < PAYLOAD_OFFSET) {
-    return "is " + std::to_string(reader.FileSize()) + " bytes, shorter than the " +
-           std::to_string(PAYLOAD_OFFSET) + "-byte stub; it is not a setup";
-  }
   uint8_t dos[64];
-  if (!reader.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') {
-    return "does not start with MZ; it is not a Windows program";
+  if (reader.FileSize() < PAYLOAD_OFFSET || !reader.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' ||
+      dos[1] != 'Z') {
+    return NOT_A_SETUP;
   }
   *peOffset = Load32(dos + 0x3C);
   uint8_t signature[4];
@@ -109,6 +106,17 @@ bool VerifyCommand(const std::string& setupPath, const CodePage& page, std::ostr
     std::string where = "record " + std::to_string(record.index) + " (" +
                         RecordTypeName(record.type) + (shown.empty() ? "" : " ") + shown +
                         ") at offset " + std::to_string(record.offset);
+    if (record.name.size() != record.nameLength) {
+      return problem(where + ": its name holds a zero byte, where the setup would cut it");
+    }
+    bool folder = record.type == BLOB_FOLDER, end = record.type == BLOB_END;
+    if ((folder || end) &&
+        (record.unpackedSize != 0 || record.packedSize != 0 || (end && record.nameLength != 0))) {
+      return problem(where +
+                     (end ? ": the end record carries a name or contents"
+                          : ": a folder record carries contents") +
+                     ", which the setup passes over; a writer of this setup went wrong");
+    }
     if (record.type == BLOB_END) {
       if (record.index == 1) return problem("holds no records before its end record");
       break;

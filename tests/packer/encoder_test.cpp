@@ -117,7 +117,7 @@ TEST(Encoder, StoredUnlessStrictlySmaller) {
                                              c.data.size(), EncodeOptimal);
     EXPECT_EQ(c.compressed, contents.compressed) << c.data.size();
   }
-  auto broken = [](const uint8_t*, size_t) { return Bytes{'x'}; };
+  auto broken = [](const uint8_t*, size_t, std::atomic<uint64_t>*) { return Bytes{'x'}; };
   EXPECT_THROW(ChooseContents(reinterpret_cast<const uint8_t*>("abcdef"), 6, broken),
                std::logic_error);
 }

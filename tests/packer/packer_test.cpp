@@ -1,5 +1,8 @@
 // The popbox command line: pack, check, list, verify and extract, run as the
 // author runs them.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "support.h"
@@ -69,10 +72,25 @@ TEST_F(Packer, SameFolderSameBytes) {
   ASSERT_EQ(0, Pack(temp / "one.exe", {"--jobs", "1"}));
   ASSERT_EQ(0, Pack(temp / "three.exe", {"--jobs", "3"}));
   EXPECT_TRUE(ReadFile(temp / "one.exe") == ReadFile(temp / "three.exe"));
-  // An earlier setup inside the folder is not packed into the next one.
-  ASSERT_EQ(0, Pack(app + "/setup.exe"));
-  ASSERT_EQ(0, Pack(app + "/setup.exe"));
-  EXPECT_EQ(43u, ReadSetup(app + "/setup.exe").size());
+}
+
+// The setup is written outside the folder it packs, and an earlier one left
+// inside is pointed out: it would be packed into the next.
+TEST_F(Packer, OutputOutsideTheFolder) {
+  for (const char* inside : {"readme.txt", "Setup.ini", "new.exe", "./new.exe"}) {
+    EXPECT_EQ(1, Pack(app + "/" + inside)) << inside;
+    EXPECT_NE(std::string::npos, err.find("lies inside the application folder " + app)) << err;
+  }
+  EXPECT_EQ("Read me.\r\n", ReadFile(app + "/readme.txt"));
+  EXPECT_EQ(GoodScript(), ReadFile(app + "/Setup.ini"));
+  EXPECT_FALSE(fs::exists(app + "/new.exe"));
+  ASSERT_EQ(0, Pack(setup));
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(fs::perms(0755 & ~mask), fs::status(setup).permissions() & fs::perms::all);
+  fs::copy_file(setup, app + "/old.exe");
+  EXPECT_EQ(0, Popbox({"check", app}));
+  EXPECT_NE(std::string::npos, err.find("old.exe: warning: is a popbox setup itself")) << err;
 }
 
 TEST_F(Packer, NamesInTheCodePage) {
@@ -176,13 +194,31 @@ TEST_F(Packer, CheckFindsWhatTheSetupWouldStopOn) {
        "DesktopLinkSelected?"},
       {"Title=Caf\xC3\xA9", "Setup.ini:6: warning: holds UTF-8 text"},
       {"Title=x\r\n Title=y", "Setup.ini:7: warning: the key Title is indented"},
+      {"Title=\xE4\xB8\xAD", "Setup.ini:6: error: holds UTF-8 text with the character U+4E2D"},
+      {"StartProgramsLink=<Programs Menu>\\Co\\Example.lnk",
+       "Setup.ini:9: error: StartProgramsLink \"<Programs Menu>\\Co\\Example.lnk\" puts the "
+       "shortcut in a folder the setup does not make"},
+      {"LinkTarget=bin/readme.txt", "Setup.ini:13: error: LinkTarget holds '/'"},
+      {"DesktopLink=<Programs Menu>\\Example.lnk",
+       "Setup.ini:11: error: StartProgramsLink and DesktopLink name the same file"},
+      {"+[Installed Messages]",
+       "Setup.ini:17: warning: [Installed Messages] is never read by the setup; did you mean "
+       "[Installed Message]?"},
+      {"+[ Install ]",
+       "Setup.ini:17: warning: [ Install ] is not read as [Install]: the setup allows no blanks"},
+      {"+[MyAppSettings]", ""},
   };
   for (const auto& c : cases) {
     std::string line = c.line, key = line.substr(0, line.find('=') + 1), script = GoodScript();
-    if (line.find("{s*") != std::string::npos)
+    if (line.find("{s*") != std::string::npos) {
       line.replace(line.find("{s*200}"), 7, std::string(200, 's'));
-    size_t at = script.find(key);
-    script.replace(at, script.find("\r\n", at) - at, line);
+    }
+    if (line[0] == '+') {  // a line added at the end
+      script += line.substr(1) + "\r\n";
+    } else {
+      size_t at = script.find(key);
+      script.replace(at, script.find("\r\n", at) - at, line);
+    }
     WriteFile(app + "/Setup.ini", B(script));
     int code = Popbox({"check", app});
     EXPECT_EQ(std::string(c.finding).find("error") != std::string::npos ? 1 : 0, code) << c.line;
@@ -209,11 +245,17 @@ TEST_F(Packer, VerifyAndListReadBack) {
       {"cut short", image.substr(0, image.size() - 5), "the header is cut short"},
       {"bytes behind", image + "junk", "bytes follow the end record"},
       {"wrong magic", image.substr(0, script) + "\x0C" + image.substr(script + 1),
-       "no record header"},
+       "is not a popbox setup"},
       {"first not Setup.ini",
        image.substr(0, script + 13) + "Setup.inx" + image.substr(script + 22),
        "the first record must be the file Setup.ini"},
-      {"no stub", image.substr(PAYLOAD_OFFSET), "shorter than"},
+      {"no setup", image.substr(PAYLOAD_OFFSET), "is not a popbox setup"},
+      {"the stub alone", image.substr(0, PAYLOAD_OFFSET), "is not a popbox setup"},
+      {"a zero in a name", image.substr(0, script + 16) + '\0' + image.substr(script + 17),
+       "its name holds a zero byte"},
+      {"end record with contents",
+       image.substr(0, image.size() - 13) + std::string("\x0B\xB1\0\0\1\0\0\0\1\0\0\0\0x", 14),
+       "the end record carries"},
   };
   for (const auto& c : cases) {
     WriteFile(setup, B(c.bytes));
@@ -241,6 +283,110 @@ TEST_F(Packer, ExtractStopsAsTheSetupWould) {
   EXPECT_NE(std::string::npos, err.find("\"Can't create directory .\\d\" under \"Cannot Install\""))
       << err;
   EXPECT_EQ(1, Popbox({"extract", setup, temp / "x"})) << "the folder must be new or empty";
+}
+
+}  // namespace
+
+namespace {
+
+// The command line as authors know it from git, tar and cmake.
+TEST_F(Packer, CommandLine) {
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    const char* said;  // in stdout or stderr
+  } cases[] = {
+      {{}, 2, "usage: popbox COMMAND"},
+      {{"help", "pack"}, 0, "usage: popbox pack APPDIR -o OUT.exe"},
+      {{"pack", "--help"}, 0, "(default: "},
+      {{"-V"}, 0, "popbox "},
+      {{"pack", "--jobs=2", "-o=" + setup, "--stub=" + stub, app}, 0, "bytes in all"},
+      {{"pack", app, "-j", "1", "-q", "--output", setup, "--stub", stub}, 0, ""},
+      {{
+           "pack",
+           app,
+           "-j1",
+           "-o" + setup,
+           "--stub",
+           stub,
+           "--",
+       },
+       0,
+       "bytes in all"},
+      {{"pack", app, "--jobs"}, 2, "--jobs needs a value"},
+      {{"pack", app, "-o", setup, "-o", setup}, 2, "given twice"},
+      {{"pack", app, "--store=yes", "-o", setup}, 2, "takes no value"},
+      {{"pack", app, "-x"}, 2, "unknown option -x"},
+      {{"list", "/bin/sh"}, 1, "is not a popbox setup"},
+      {{"help", "frobnicate"}, 2, "no command frobnicate"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.code, Popbox(c.args)) << c.args.size() << " " << err;
+    EXPECT_NE(std::string::npos, (out + err).find(c.said)) << out << err;
+  }
+  fs::create_directories(temp / "bin");  // a popbox with no stub beside it
+  fs::copy_file(POPBOX_EXE, temp / "bin/popbox");
+  EXPECT_EQ(1, Popbox({"pack", app, "-o", setup}, temp / "bin/popbox"));
+  EXPECT_NE(std::string::npos, err.find("no stub found at " + temp / "bin/popbox-stub.exe")) << err;
+  EXPECT_NE(std::string::npos, err.find("name one with --stub FILE")) << err;
+}
+
+// Ctrl+C, kill or a closed terminal while a large file packs leave no
+// temporary file behind.
+TEST_F(Packer, InterruptedPackLeavesNothing) {
+  WriteFile(app + "/big.bin", Bytes(64 << 20, 'x'));
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      execl(POPBOX_EXE, "popbox", "pack", app.c_str(), "-o", setup.c_str(), "--stub", stub.c_str(),
+            "-q", (char*)nullptr);
+      _exit(127);
+    }
+    bool staged = false;
+    for (int i = 0; i < 2000 && !staged; ++i, usleep(5000)) {
+      for (const auto& e : fs::directory_iterator(temp.path))
+        staged |= e.path().filename().string().rfind(".popbox-", 0) == 0;
+    }
+    ASSERT_TRUE(staged) << "the pack never started writing";
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
+    for (const auto& e : fs::directory_iterator(temp.path))
+      EXPECT_NE(0u, e.path().filename().string().rfind(".popbox-", 0)) << "left behind";
+  }
+}
+
+TEST_F(Packer, LeavesOutWhatTheAuthorSays) {
+  fs::create_directories(app + "/build/obj");
+  WriteFile(app + "/build/obj/a.o", B("o"));
+  WriteFile(app + "/debug.pdb", B("p"));
+  WriteFile(app + "/docs.txt", B("d"));
+  WriteFile(app + "/.popboxignore", B("# build products\r\nbuild/\r\n\r\n*.pdb\r\n"));
+  ASSERT_EQ(0, Popbox({"check", app, "--exclude", "doc?.txt"})) << err;
+  EXPECT_NE(std::string::npos, out.find("build: left out by build/")) << out;
+  EXPECT_NE(std::string::npos, out.find("2 files, 0 folders, 3 left out")) << out;
+  ASSERT_EQ(0, Popbox({"list", app, "--exclude", "doc?.txt"}));
+  EXPECT_NE(std::string::npos, out.find("- debug.pdb (*.pdb)\n")) << out;
+  ASSERT_EQ(0, Pack(setup, {"--exclude=doc?.txt"}));
+  std::vector<Record> records = ReadSetup(setup);
+  ASSERT_EQ(3u, records.size()) << "Setup.ini, readme.txt and the end";
+  EXPECT_EQ(1, Popbox({"check", app, "--exclude", "*.ini"}));
+  EXPECT_NE(std::string::npos, err.find("is left out by *.ini, but every setup needs it")) << err;
+}
+
+TEST_F(Packer, InitWritesAScriptThatPasses) {
+  fs::remove(app + "/Setup.ini");
+  fs::create_directories(app + "/bin");
+  WriteFile(app + "/bin/Tool.exe", B("MZ"));
+  ASSERT_EQ(0, Popbox({"init", app})) << err;
+  std::string script = ReadFile(app + "/Setup.ini");
+  EXPECT_NE(std::string::npos, script.find("LinkTarget=bin\\Tool.exe\r\n")) << script;
+  EXPECT_NE(std::string::npos, script.find("Title=app Setup\r\n")) << script;
+  EXPECT_EQ(0, Popbox({"check", app})) << err;
+  EXPECT_EQ("", err);
+  EXPECT_EQ(1, Popbox({"init", app}));
+  EXPECT_EQ(script, ReadFile(app + "/Setup.ini")) << "never overwritten";
 }
 
 }  // namespace

@@ -79,8 +79,7 @@ class Packer : public ::testing::Test {
     WriteFile(app + "/readme.txt", B("Read me.\r\n"));
   }
   // Runs popbox; its stdout and stderr land in out and err.
-  int Popbox(std::vector<std::string> args) {
-    std::string command = POPBOX_EXE;
+  int Popbox(std::vector<std::string> args, std::string command = POPBOX_EXE) {
     for (const std::string& a : args) command += " '" + a + "'";
     int status = system((command + " >" + temp / "out.txt" + " 2>" + temp / "err.txt").c_str());
     out = ReadFile(temp / "out.txt");
