@@ -6,8 +6,11 @@
 # system DLLs.
 set(POPBOX_STUB_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -ffunction-sections -fdata-sections)
+# stub_sections.ld makes the resources the last section, so that the
+# packer can rewrite them (an author's icon, version information) within
+# the room up to the payload offset without moving anything else.
 set(POPBOX_STUB_LINK_FLAGS -mwindows -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
-    -Wl,--large-address-aware)
+    -Wl,--large-address-aware -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub_sections.ld)
 
 # The shared code as the stub compiles it; the Win32 unit tests link the
 # same library, so they test the code that ships.
@@ -31,14 +34,19 @@ add_executable(popbox-stub-linked WIN32 ${POPBOX_STUB_SOURCES})
 target_compile_options(popbox-stub-linked PRIVATE ${POPBOX_STUB_FLAGS})
 target_link_options(popbox-stub-linked PRIVATE ${POPBOX_STUB_LINK_FLAGS})
 target_link_libraries(popbox-stub-linked PRIVATE popbox_core_win32 ole32 shell32 advapi32 uuid)
-set_target_properties(popbox-stub-linked PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
+set_target_properties(popbox-stub-linked PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}"
+                      LINK_DEPENDS "${CMAKE_SOURCE_DIR}/cmake/stub_sections.ld")
 
+# The stub as shipped: exactly the payload offset long, its resource
+# section's raw data running to the end (the room for branding). Fails when
+# the linked image is too large or its resources are not last.
+find_program(POPBOX_PYTHON NAMES python3 REQUIRED)
 add_custom_command(
   OUTPUT "${POPBOX_BIN_DIR}/popbox-stub.exe"
-  COMMAND ${CMAKE_COMMAND} -DIN=$<TARGET_FILE:popbox-stub-linked>
-          -DOUT=${POPBOX_BIN_DIR}/popbox-stub.exe -DSIZE=${POPBOX_PAYLOAD_OFFSET}
-          -P ${CMAKE_SOURCE_DIR}/cmake/pad_stub.cmake
-  DEPENDS popbox-stub-linked ${CMAKE_SOURCE_DIR}/cmake/pad_stub.cmake
+  COMMAND "${POPBOX_PYTHON}" ${CMAKE_SOURCE_DIR}/cmake/reserve_resource_room.py
+          $<TARGET_FILE:popbox-stub-linked> ${POPBOX_BIN_DIR}/popbox-stub.exe
+          ${POPBOX_PAYLOAD_OFFSET}
+  DEPENDS popbox-stub-linked ${CMAKE_SOURCE_DIR}/cmake/reserve_resource_room.py
   VERBATIM)
 add_custom_target(popbox-stub ALL DEPENDS "${POPBOX_BIN_DIR}/popbox-stub.exe")
 

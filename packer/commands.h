@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "packer/version_info.h"
+
 namespace popbox {
 
 struct CodePage;
@@ -21,6 +23,8 @@ struct PackOptions {
   unsigned jobs = 1;                  // files compressed at the same time
   const CodePage* page;               // record names are written in it
   std::vector<std::string> excludes;  // --exclude patterns (exclusions.h)
+  std::string icon;                   // --icon FILE.ico: the setup's icon
+  VersionOptions version;             // the setup's version information
 };
 
 // popbox pack: check first; then the stub image and the application folder

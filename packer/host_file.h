@@ -27,6 +27,13 @@ struct FileIdentity {
   }
 };
 
+// What separates the folders of a host path.
+#ifdef _WIN32
+constexpr const char* HOST_SEPARATORS = "/\\";
+#else
+constexpr const char* HOST_SEPARATORS = "/";
+#endif
+
 enum class HostKind { Missing, File, Folder, Link, Other };
 
 struct HostStat {

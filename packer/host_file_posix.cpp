@@ -219,6 +219,15 @@ void RemoveStagedAndStop(int signal) {
   raise(signal);
 }
 
+// The stop signals held back while the file is made and recorded, so that
+// none ends the process between the two.
+void HoldStopSignals(bool hold) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : STOP_SIGNALS) sigaddset(&set, s);
+  sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
 void WatchStaged(const std::string& path) {
   if (path.size() >= sizeof stagedPath) return;
   memcpy(stagedPath, path.c_str(), path.size() + 1);
@@ -240,10 +249,13 @@ StagedFile::StagedFile(const std::string& finalPath) : finalPath_(finalPath) {
   std::vector<char> pattern(folder.begin(), folder.end());
   const char suffix[] = "/.popbox-XXXXXX";
   pattern.insert(pattern.end(), suffix, suffix + sizeof suffix);
+  HoldStopSignals(true);
   int fd = mkstemp(pattern.data());
-  if (fd < 0) throw PackerError(DescribeFailure(finalPath, "cannot create", errno));
+  int error = errno;
+  if (fd >= 0) WatchStaged(pattern.data());
+  HoldStopSignals(false);
+  if (fd < 0) throw PackerError(DescribeFailure(finalPath, "cannot create", error));
   tempPath_ = pattern.data();
-  WatchStaged(tempPath_);
 
   // mkstemp makes the file private; a setup is a program: 0755 less the umask.
   mode_t mask = umask(0);
@@ -252,7 +264,7 @@ StagedFile::StagedFile(const std::string& finalPath) : finalPath_(finalPath) {
 
   file_ = fdopen(fd, "wb");
   if (!file_) {
-    int error = errno;
+    error = errno;
     close(fd);
     unlink(tempPath_.c_str());
     ForgetStaged();

@@ -45,9 +45,21 @@ struct Option {
 
 // Every option; a command takes the ones its list names.
 const Option OPTIONS[] = {
-    {"output", 'o', "OUT.exe", false}, {"stub", 0, "FILE", false}, {"store", 0, nullptr, false},
-    {"quiet", 'q', nullptr, false},    {"jobs", 'j', "N", false},  {"codepage", 0, "N", false},
+    {"output", 'o', "OUT.exe", false},
+    {"stub", 0, "FILE", false},
+    {"store", 0, nullptr, false},
+    {"quiet", 'q', nullptr, false},
+    {"jobs", 'j', "N", false},
+    {"codepage", 0, "N", false},
     {"exclude", 0, "PATTERN", true},
+    {"icon", 0, "FILE.ico", false},
+    {"product-version", 0, "A.B.C.D", false},
+    {"file-version", 0, "A.B.C.D", false},
+    {"product-name", 0, "TEXT", false},
+    {"company", 0, "TEXT", false},
+    {"description", 0, "TEXT", false},
+    {"copyright", 0, "TEXT", false},
+    {"original-filename", 0, "NAME", false},
 };
 
 struct Command {
@@ -76,12 +88,16 @@ const Command COMMANDS[] = {
      "1 when there is an error. docs/packer.md tells every message.\n"},
     {"pack",
      1,
-     {"output", "stub", "store", "quiet", "jobs", "codepage", "exclude"},
+     {"output", "stub", "store", "quiet", "jobs", "codepage", "exclude", "icon", "product-version",
+      "file-version", "product-name", "company", "description", "copyright", "original-filename"},
      "pack APPDIR -o OUT.exe [OPTIONS]",
      "Runs check on APPDIR and, when it finds no error, writes OUT.exe: the stub,\n"
      "then Setup.ini and every folder and file of APPDIR as records. Nothing is\n"
      "written when check finds an error; OUT.exe appears complete or not at all,\n"
-     "and must lie outside APPDIR. The same folder always gives the same bytes.\n"},
+     "and must lie outside APPDIR. The same folder always gives the same bytes.\n"
+     "The version options give the setup version information, which Windows shows\n"
+     "in the file's properties; without them it has none. Their texts must fit\n"
+     "code page 1252.\n"},
     {"list",
      1,
      {"codepage", "exclude"},
@@ -126,6 +142,17 @@ std::string OptionHelp(const std::string& name) {
       {"codepage",
        "the Windows code page of record names: 1252 (Western, the\n"
        "                       default), 1250 (Central European) or 1251 (Cyrillic)"},
+      {"icon",
+       "the setup's icon, for the file and its dialog; sizes that do not\n"
+       "                       fit the stub's room are left out with a warning, 16, 32 and\n"
+       "                       48 pixels first"},
+      {"product-version", "(default: the file version)"},
+      {"file-version", "(default: the product version)"},
+      {"product-name", "(default: Setup.ini [Install] Title)"},
+      {"company", "(default: none)"},
+      {"description", "(default: the product name and \"Setup\")"},
+      {"copyright", "(default: none)"},
+      {"original-filename", "(default: the name of OUT.exe)"},
       {"exclude",
        "leave out files and folders matching PATTERN (a glob; may be\n"
        "                       given again); APPDIR/.popboxignore adds one pattern a line"},
@@ -266,6 +293,15 @@ int Run(const Command& command, const Parsed& parsed) {
     options.jobs = JobsOption(parsed);
     options.page = &page;
     options.excludes = excludes;
+    options.icon = parsed.Value("icon");
+    popbox::VersionOptions& v = options.version;
+    v.productVersion = parsed.Value("product-version");
+    v.fileVersion = parsed.Value("file-version");
+    v.productName = parsed.Value("product-name");
+    v.company = parsed.Value("company");
+    v.description = parsed.Value("description");
+    v.copyright = parsed.Value("copyright");
+    v.originalName = parsed.Value("original-filename");
     ok = popbox::PackCommand(options, std::cout, std::cerr);
   } else if (name == "list") {
     popbox::ListCommand(a[0], page, excludes, std::cout);

@@ -7,14 +7,18 @@
 
 #include "packer/app_folder.h"
 #include "packer/check.h"
+#include "packer/codepage.h"
 #include "packer/commands.h"
 #include "packer/diagnostics.h"
 #include "packer/encoder.h"
 #include "packer/exclusions.h"
 #include "packer/host_file.h"
+#include "packer/icon_file.h"
 #include "packer/packer_error.h"
 #include "packer/payload_writer.h"
+#include "packer/stub_branding.h"
 #include "payload/payload_format.h"
+#include "script/script_document.h"
 
 namespace popbox {
 
@@ -219,7 +223,7 @@ std::string StubPath(const std::string& named) {
 // setup, and could replace a file of the application.
 void RefuseOutputInside(const std::string& output, const std::string& appFolder) {
   std::string app = RealHostPath(appFolder);
-  size_t slash = output.find_last_of('/');
+  size_t slash = output.find_last_of(HOST_SEPARATORS);
   std::string folder = RealHostPath(slash == std::string::npos ? "." : output.substr(0, slash + 1));
   if (!app.empty() && !folder.empty() &&
       (folder + "/").compare(0, app.size() + 1, app + "/") == 0) {
@@ -227,6 +231,38 @@ void RefuseOutputInside(const std::string& output, const std::string& appFolder)
         output, "lies inside the application folder " + appFolder + "; write the setup outside it",
         0));
   }
+}
+
+// Setup.ini's [Install] Title in UTF-8, or empty: the default product name.
+std::string SetupTitle(const AppRecord& script, const CodePage& page) {
+  std::vector<uint8_t> bytes = ReadWholeFile(script.hostPath, MAX_FILE_SIZE);
+  ScriptDocument doc;
+  doc.LoadFromText(reinterpret_cast<const char*>(bytes.data()), static_cast<int32_t>(bytes.size()));
+  char* value;
+  int32_t length;
+  if (!doc.SelectSection("Install") || !doc.FindKey("Title", &value, &length)) return "";
+  return CodePageToUtf8(page, std::string(value, static_cast<size_t>(length)));
+}
+
+// The stub with the author's icon and version information, when given.
+// Images of the icon left out for want of room are warnings.
+std::vector<uint8_t> BrandedStubFor(const std::string& stubPath, const PackOptions& options,
+                                    const AppRecord& script, Diagnostics* found) {
+  std::vector<uint8_t> stub = ReadStub(stubPath);
+  BrandOptions brand;
+  brand.iconPath = options.icon;
+  brand.version = options.version;
+  if (!brand.Any()) return stub;
+  if (!options.icon.empty()) brand.iconFile = ReadWholeFile(options.icon, MAX_ICON_FILE_SIZE);
+  if (options.version.Any()) {
+    size_t slash = options.output.find_last_of(HOST_SEPARATORS);
+    brand.versionDefaults.title = SetupTitle(script, *options.page);
+    brand.versionDefaults.fileName =
+        slash == std::string::npos ? options.output : options.output.substr(slash + 1);
+  }
+  BrandedStub branded = BrandStub(stub, stubPath, brand);
+  for (const std::string& note : branded.notes) found->Warning(options.icon, 0, note);
+  return std::move(branded.image);
 }
 
 // The setup holds a record's packed and unpacked bytes at once while it
@@ -245,7 +281,10 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
   found.Print(diagnostics, !options.quiet);
   if (found.Errors() != 0) return false;
 
-  std::vector<uint8_t> stub = ReadStub(StubPath(options.stub));
+  Diagnostics branding;
+  std::vector<uint8_t> stub =
+      BrandedStubFor(StubPath(options.stub), options, records.front(), &branding);
+  branding.Print(diagnostics, !options.quiet);
   StagedFile out(options.output);
   out.Write(stub.data(), stub.size());
   PayloadWriter writer(out);

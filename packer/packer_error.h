@@ -16,6 +16,14 @@ class PackerError : public std::runtime_error {
   explicit PackerError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// A fault found inside a file that the caller names: the message is the
+// bare description ("image 2 runs past the end of the file"), and the
+// caller puts the file in front (BrandStub, stub_branding.h).
+class BrandError : public PackerError {
+ public:
+  explicit BrandError(const std::string& message) : PackerError(message) {}
+};
+
 // "PATH: error: what" plus " (reason)" from errno when it is not 0.
 std::string DescribeFailure(const std::string& path, const std::string& what, int errorNumber);
 

@@ -353,7 +353,7 @@ TEST_F(Packer, InterruptedPackLeavesNothing) {
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
     for (const auto& e : fs::directory_iterator(temp.path))
-      EXPECT_NE(0u, e.path().filename().string().rfind(".popbox-", 0)) << "left behind";
+      ASSERT_NE(0u, e.path().filename().string().rfind(".popbox-", 0)) << "left behind";
   }
 }
 

@@ -16,6 +16,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 import lnk_info  # noqa: E402
@@ -131,6 +132,40 @@ def make_app(folder, bin_dir, target):
             open(os.path.join(folder, rel), "wb").write(data)
 
 
+def make_icon(path):
+    """An icon of four images, each a pattern of its own: 16x16 32-bit,
+    32x32 8-bit and 48x48 4-bit bitmaps, and a 256x256 PNG."""
+    def bitmap(size, bits):
+        colours = 1 << bits if bits <= 8 else 0
+        palette = b"".join(struct.pack("<BBBB", (i * 37) % 256, (i * 91) % 256, (i * 53) % 256, 0)
+                           for i in range(colours))
+        pixel = lambda x, y: (x * 3 + y * 5 + (x * y >> 3)) % (colours or 256)
+        if bits == 32:
+            rows = [b"".join(struct.pack("<BBBB", pixel(x, y), x * 8 % 256, y * 8 % 256, 255) for x in range(size))
+                    for y in range(size)]
+        else:
+            per = 8 // bits
+            rows = [bytes(sum(pixel(x + i, y) << (bits * (per - 1 - i)) for i in range(per))
+                          for x in range(0, size, per)) for y in range(size)]
+        rows = [r + b"\0" * (-len(r) % 4) for r in rows]
+        mask = b"\0" * (((size + 31) // 32 * 4) * size)
+        return struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, bits, 0, 0, 0, 0, 0, 0) + palette + b"".join(rows) + mask
+
+    def png(size):
+        chunk = lambda kind, data: struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+        raw = b"".join(b"\0" + bytes((x // 32 * 32, y // 32 * 32, 128, 255)[c] for x in range(size) for c in range(4))
+                       for y in range(size))
+        return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)) +
+                chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+    images = [(16, 32, bitmap(16, 32)), (32, 8, bitmap(32, 8)), (48, 4, bitmap(48, 4)), (256, 32, png(256))]
+    out, offset = struct.pack("<HHH", 0, 1, len(images)), 6 + 16 * len(images)
+    for size, bits, data in images:
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, bits, len(data), offset)
+        offset += len(data)
+    open(path, "wb").write(out + b"".join(d for _, _, d in images))
+
+
 def tree(folder):
     found = {}
     for path, dirs, files in os.walk(folder):
@@ -160,8 +195,10 @@ class Run:
         if "app" in self.s:
             make_app(self.app, self.bin, tokens(self.s["app"])[0][0])
             open(os.path.join(self.app, "Setup.ini"), "w", newline="").write(script)
+            make_icon(os.path.join(self.work, "icon.ico"))
+            options = sum(tokens(self.s.get("pack", ""), dict(VARS, WORK=self.work)), [])
             subprocess.run([os.path.join(self.bin, "popbox"), "pack", self.app, "-o", self.setup,
-                            "--stub", stub, "--quiet"], check=True)
+                            "--stub", stub, "--quiet"] + options, check=True)
         else:
             open(self.setup, "wb").write(open(stub, "rb").read() + payload(tokens(self.s["payload"]), script))
         if "sign" in self.s:
@@ -294,6 +331,14 @@ class Run:
             elif verb == "size":  # size PATH BELOW
                 if os.path.getsize(path) >= int(args[1]):
                     fail(f"{args[0]} is {os.path.getsize(path)} bytes")
+            elif verb == "probe":  # Windows reads the setup's icon and version as the "probe" block says
+                transcript = os.path.join(self.work, "probe.txt")
+                subprocess.run(["wine", os.path.join(self.bin, "icon-probe.exe"), winpath(self.setup),
+                                winpath(os.path.join(self.work, "icon.ico")), winpath(transcript)], env=self.env)
+                got = open(transcript, encoding="utf-8").read().split("\n") if os.path.exists(transcript) else []
+                want = self.s["probe"].rstrip("\r\n").split("\r\n")
+                if [line for line in got if line] != want:
+                    fail("icon-probe read:\n  " + "\n  ".join(got))
             elif verb == "changed":  # nothing in the prefix changed but below these paths
                 allowed = [os.path.relpath(self.lin(p), self.prefix) for p in args]
                 after = snapshot(self.prefix)

@@ -1,0 +1,431 @@
+// Branding the stub: the author's icon and version information written into
+// the stub's resource section and read back with the resource tree reader;
+// which images are kept when the room is short; bad icon files, stubs and
+// options refused before a byte is produced. Windows' own reading of a
+// branded setup is the Wine scenario "branded".
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "packer/byte_io.h"
+#include "packer/icon_file.h"
+#include "packer/packer_error.h"
+#include "packer/pe_image.h"
+#include "packer/resource_tree.h"
+#include "packer/stub_branding.h"
+
+namespace {
+
+using popbox::BrandOptions;
+using popbox::PeImage;
+using popbox::PutU16;
+using popbox::PutU32;
+using popbox::ResourceName;
+using popbox::ResourceTree;
+using Bytes = std::vector<uint8_t>;
+
+constexpr size_t STUB_SIZE = 40960;
+
+// A bitmap icon image: header, then palette, colour and mask rows filled
+// from `seed`, so that every image differs.
+Bytes Bitmap(int size, int bits, uint32_t seed) {
+  size_t palette = bits <= 8 ? size_t{1} << bits : 0;
+  size_t rows = (size * bits + 31) / 32 * 4 + (size + 31) / 32 * 4;
+  Bytes b(40 + 4 * palette + rows * size);
+  PutU32(b, 0, 40);
+  PutU32(b, 4, static_cast<uint32_t>(size));
+  PutU32(b, 8, static_cast<uint32_t>(2 * size));
+  PutU16(b, 12, 1);
+  PutU16(b, 14, static_cast<uint16_t>(bits));
+  std::mt19937 rng(seed);
+  for (size_t i = 40; i < b.size(); ++i) b[i] = static_cast<uint8_t>(rng());
+  return b;
+}
+
+// A PNG as far as the icon reader looks: signature and IHDR (RGBA), then filler.
+Bytes Png(uint32_t size, size_t bytes) {
+  Bytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  for (int i = 0; i < 2; ++i) {
+    for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(size >> s));
+  }
+  b.insert(b.end(), {8, 6, 0, 0, 0});
+  b.resize(bytes, 0x5A);
+  return b;
+}
+
+struct IcoImage {
+  int size;
+  Bytes bytes;
+};
+IcoImage Bmp(int size, int bits, uint32_t seed = 1) { return {size, Bitmap(size, bits, seed)}; }
+
+Bytes Ico(const std::vector<IcoImage>& images) {
+  Bytes b(6 + 16 * images.size());
+  PutU16(b, 2, 1);
+  PutU16(b, 4, static_cast<uint16_t>(images.size()));
+  for (size_t i = 0; i < images.size(); ++i) {
+    size_t at = 6 + 16 * i;
+    b[at] = b[at + 1] = static_cast<uint8_t>(images[i].size);  // 256 is written as 0
+    PutU32(b, at + 8, static_cast<uint32_t>(images[i].bytes.size()));
+    PutU32(b, at + 12, static_cast<uint32_t>(b.size()));
+    b.insert(b.end(), images[i].bytes.begin(), images[i].bytes.end());
+  }
+  return b;
+}
+
+// The resources of a small stub: icon group 101 with two 1-bit images, a
+// dialog, and a named type with a named resource.
+ResourceTree SmallStubResources() {
+  ResourceTree tree;
+  std::vector<popbox::IconImage> old(2);
+  old[0] = {16, 16, 1, false, Bitmap(16, 1, 90)};
+  old[1] = {32, 32, 1, false, Bitmap(32, 1, 91)};
+  tree[ResourceName::Id(3)][ResourceName::Id(1)][1033].bytes = old[0].bytes;
+  tree[ResourceName::Id(3)][ResourceName::Id(2)][1033].bytes = old[1].bytes;
+  tree[ResourceName::Id(14)][ResourceName::Id(101)][1033].bytes =
+      popbox::MakeIconGroup({&old[0], &old[1]}, {1, 2});
+  tree[ResourceName::Id(5)][ResourceName::Id(102)][1033].bytes = Bytes(300, 0xD1);
+  tree[ResourceName{0, u"NOTES"}][ResourceName{0, u"README"}][1033] = {Bytes(5, 'x'), 1252};
+  return tree;
+}
+
+// A PE32 of STUB_SIZE bytes: headers, .text, and .rsrc with `room` bytes to
+// the end holding `tree`. Field offsets as the refusal cases change them:
+constexpr size_t PE = 0x80, OPTIONAL = 0x98, DIRS = OPTIONAL + 96, TEXT = 0x178, RSRC = TEXT + 40;
+
+Bytes SmallStub(size_t room, const ResourceTree& tree = SmallStubResources()) {
+  Bytes b(STUB_SIZE, 0);
+  b[0] = 'M', b[1] = 'Z';
+  PutU32(b, 0x3C, PE);
+  PutU32(b, PE, 0x4550);
+  PutU16(b, PE + 4, 0x14C);
+  PutU16(b, PE + 6, 2);      // sections
+  PutU16(b, PE + 20, 0xE0);  // optional header size
+  PutU16(b, OPTIONAL, 0x10B);
+  PutU32(b, OPTIONAL + 32, 0x1000);  // section alignment
+  PutU32(b, OPTIONAL + 36, 0x200);   // file alignment
+  PutU32(b, OPTIONAL + 60, 0x200);   // size of headers
+  PutU32(b, OPTIONAL + 92, 16);      // data directories
+  const uint32_t offset = static_cast<uint32_t>(STUB_SIZE - room), text = offset - 0x200;
+  const uint32_t rva = static_cast<uint32_t>(0x1000 + popbox::AlignUp(text, 0x1000));
+  Bytes rsrc = popbox::LayOutResourceTree(tree, rva);
+  auto section = [&](size_t at, const char* name, uint32_t vsize, uint32_t address, uint32_t raw,
+                     uint32_t from) {
+    for (size_t i = 0; name[i]; ++i) b[at + i] = static_cast<uint8_t>(name[i]);
+    PutU32(b, at + 8, vsize);
+    PutU32(b, at + 12, address);
+    PutU32(b, at + 16, raw);
+    PutU32(b, at + 20, from);
+  };
+  section(TEXT, ".text", text, 0x1000, text, 0x200);
+  section(RSRC, ".rsrc", static_cast<uint32_t>(rsrc.size()), rva, static_cast<uint32_t>(room),
+          offset);
+  PutU32(b, DIRS + 16, rva);
+  PutU32(b, DIRS + 20, static_cast<uint32_t>(rsrc.size()));
+  PutU32(b, OPTIONAL + 56, static_cast<uint32_t>(popbox::AlignUp(rva + rsrc.size(), 0x1000)));
+  std::copy(rsrc.begin(), rsrc.end(), b.begin() + offset);
+  return b;
+}
+
+ResourceTree TreeOf(const Bytes& stub) {
+  popbox::PeDirectory d = PeImage(stub).Directory(popbox::PE_DIRECTORY_RESOURCE);
+  return popbox::ReadResourceTree(stub.data() + popbox::FindResourceRoom(stub).offset, d.size,
+                                  d.rva);
+}
+
+// What group 101 lists: "WxH/bits/bytes/id" per image.
+std::vector<std::string> GroupEntries(const ResourceTree& tree) {
+  const Bytes& g = tree.at(ResourceName::Id(14)).at(ResourceName::Id(101)).at(1033).bytes;
+  popbox::ByteReader in(g.data(), g.size(), "the group");
+  std::vector<std::string> out;
+  for (size_t i = 0, at = 6; i < in.U16(4); ++i, at += 14) {
+    out.push_back(std::to_string(in.U8(at)) + "x" + std::to_string(in.U8(at + 1)) + "/" +
+                  std::to_string(in.U16(at + 6)) + "/" + std::to_string(in.U32(at + 8)) + "/" +
+                  std::to_string(in.U16(at + 12)));
+  }
+  return out;
+}
+
+BrandOptions IconOption(const Bytes& ico) {
+  BrandOptions options;
+  options.iconPath = "icon.ico";
+  options.iconFile = ico;
+  return options;
+}
+
+popbox::BrandedStub Brand(const Bytes& stub, const BrandOptions& options) {
+  return popbox::BrandStub(stub, "stub.exe", options);
+}
+
+// The message of the PackerError that `f` throws, or "no error".
+std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const popbox::PackerError& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+TEST(Branding, TheBuiltStubTakesIconAndVersionAndNothingElseMoves) {
+  std::ifstream file(POPBOX_STUB, std::ios::binary);
+  const Bytes stub{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  if (stub.empty()) GTEST_SKIP() << "no built stub at " << POPBOX_STUB;
+  ASSERT_EQ(stub.size(), STUB_SIZE);
+  // The build writes the checksum; the packer's computation must agree.
+  PeImage before(stub);
+  EXPECT_EQ(popbox::ByteReader(stub.data(), stub.size(), "").U32(before.ChecksumOffset()),
+            popbox::ComputePeChecksum(stub, before.ChecksumOffset()));
+
+  std::vector<IcoImage> images = {
+      Bmp(16, 32, 1), Bmp(16, 4, 2), Bmp(32, 8, 3), Bmp(48, 4, 4), {256, Png(256, 700)}};
+  BrandOptions options = IconOption(Ico(images));
+  options.version.productVersion = "2.5";
+  popbox::BrandedStub branded = Brand(stub, options);
+  const Bytes& out = branded.image;
+  EXPECT_TRUE(branded.notes.empty());
+  ASSERT_EQ(out.size(), STUB_SIZE);
+
+  // Group 101 lists the images in the file's order under fresh ids, RT_ICON
+  // holds exactly their bytes, and the dialogs and manifest stay.
+  ResourceTree was = TreeOf(stub), now = TreeOf(out);
+  EXPECT_EQ(GroupEntries(now),
+            (std::vector<std::string>{"16x16/32/1128/1", "16x16/4/296/2", "32x32/8/2216/3",
+                                      "48x48/4/1640/4", "0x0/32/700/5"}));
+  ASSERT_EQ(now.at(ResourceName::Id(3)).size(), images.size());
+  for (size_t i = 0; i < images.size(); ++i) {
+    EXPECT_TRUE(now.at(ResourceName::Id(3)).at(ResourceName::Id(uint16_t(i + 1))).at(1033).bytes ==
+                images[i].bytes);
+  }
+  EXPECT_EQ(now.at(ResourceName::Id(14)).size(), 1u);
+  for (uint16_t type : {5, 24}) {
+    EXPECT_TRUE(was.at(ResourceName::Id(type)) == now.at(ResourceName::Id(type))) << type;
+  }
+  EXPECT_EQ(now.count(ResourceName::Id(16)), 1u);
+
+  // Only the resources and four header fields differ; the virtual size and
+  // the image size follow the new tree; zeros fill the rest of the room.
+  PeImage after(out);
+  const popbox::PeSection& rsrc = after.Sections().back();
+  std::vector<size_t> fields = {after.ChecksumOffset(), after.SizeOfImageOffset(),
+                                after.DirectoryOffset(popbox::PE_DIRECTORY_RESOURCE) + 4,
+                                rsrc.headerOffset + PeImage::SECTION_VIRTUAL_SIZE};
+  for (size_t i = 0; i < rsrc.rawOffset; ++i) {
+    bool field = false;
+    for (size_t f : fields) field |= i >= f && i < f + 4;
+    if (!field) {
+      ASSERT_EQ(stub[i], out[i]) << "byte " << i;
+    }
+  }
+  uint32_t treeSize = after.Directory(popbox::PE_DIRECTORY_RESOURCE).size;
+  EXPECT_EQ(rsrc.virtualSize, treeSize);
+  EXPECT_EQ(after.SizeOfImage(), popbox::AlignUp(rsrc.virtualAddress + treeSize, 0x1000));
+  EXPECT_EQ(popbox::ByteReader(out.data(), out.size(), "").U32(after.ChecksumOffset()),
+            popbox::ComputePeChecksum(out, after.ChecksumOffset()));
+
+  // Branding again gives the same bytes (no image of the first icon stays
+  // behind); a smaller icon leaves zeros behind its tree; no option, the
+  // stub as it is.
+  EXPECT_TRUE(Brand(out, options).image == out);
+  Bytes smaller = Brand(out, IconOption(Ico({Bmp(16, 4)}))).image;
+  uint32_t smallerTree = PeImage(smaller).Directory(popbox::PE_DIRECTORY_RESOURCE).size;
+  ASSERT_LT(smallerTree, treeSize);
+  for (size_t i = rsrc.rawOffset + smallerTree; i < smaller.size(); ++i) ASSERT_EQ(smaller[i], 0);
+  EXPECT_TRUE(Brand(stub, BrandOptions()).image == stub);
+}
+
+TEST(Branding, KeepsTheImportantSizesWhenTheRoomIsShort) {
+  const struct {
+    size_t room;
+    std::vector<IcoImage> images;
+    std::vector<std::string> kept;  // group entries
+    size_t leftOut;
+  } cases[] = {
+      {8192, {Bmp(48, 32), Bmp(32, 32), Bmp(16, 32)}, {"32x32/32/4264/1", "16x16/32/1128/2"}, 1},
+      // A shallower 48 fits where the deep one does not.
+      {8192,
+       {Bmp(48, 32), Bmp(48, 4), Bmp(32, 32), Bmp(16, 32)},
+       {"48x48/4/1640/1", "32x32/32/4264/2", "16x16/32/1128/3"},
+       1},
+      // One image of each size before a second depth of any.
+      {3584, {Bmp(16, 32), Bmp(16, 8), Bmp(32, 4)}, {"16x16/32/1128/1", "32x32/4/744/2"}, 1},
+      {1536, {Bmp(16, 32), Bmp(16, 4)}, {"16x16/4/296/1"}, 1},
+      // The same size and depth twice: the second adds nothing.
+      {7680, {Bmp(32, 8, 1), Bmp(32, 8, 2)}, {"32x32/8/2216/1"}, 1},
+      {7680, {Bmp(16, 32), {256, Png(256, 900)}}, {"16x16/32/1128/1", "0x0/32/900/2"}, 0},
+  };
+  for (const auto& c : cases) {
+    popbox::BrandedStub branded = Brand(SmallStub(c.room), IconOption(Ico(c.images)));
+    ResourceTree tree = TreeOf(branded.image);
+    EXPECT_EQ(GroupEntries(tree), c.kept);
+    EXPECT_EQ(branded.notes.size(), c.leftOut);
+    EXPECT_EQ(tree.at(ResourceName::Id(3)).size(), c.kept.size());
+    // Resources with names stay, code page and all.
+    EXPECT_EQ(tree.at(ResourceName{0, u"NOTES"}).at(ResourceName{0, u"README"}).at(1033).codePage,
+              1252u);
+  }
+  EXPECT_NE(ErrorOf([] {
+              Brand(SmallStub(1536), IconOption(Ico({Bmp(32, 32), Bmp(16, 32)})));
+            }).find("icon.ico: error: no image fits the stub's room for resources: 1536 bytes"),
+            std::string::npos);
+}
+
+// Each case changes a good input in one place; the message names the file.
+struct Refusal {
+  const char* name;
+  std::function<void(Bytes&)> change;
+  const char* message;
+};
+
+TEST(Branding, RefusesBadIconFiles) {
+  const Bytes good = Ico({Bmp(16, 4), {48, Png(48, 100)}});
+  const size_t second = 6 + 16, bmp = 6 + 32, png = bmp + 296;
+  const Refusal cases[] = {
+      {"empty", [](Bytes& b) { b.clear(); }, "is no icon file"},
+      {"cursor", [](Bytes& b) { b[2] = 2; }, "is a cursor file"},
+      {"too many images", [](Bytes& b) { PutU16(b, 4, 300); }, "holds 300 images"},
+      {"image past the end", [&](Bytes& b) { PutU32(b, second + 8, 5000); }, "5000 bytes"},
+      {"offset wraps", [&](Bytes& b) { PutU32(b, second + 12, 0xFFFFFFF0); }, "past the end"},
+      {"image in the directory", [&](Bytes& b) { PutU32(b, second + 12, 4); }, "overlaps"},
+      {"bitmap of another size", [&](Bytes& b) { PutU32(b, bmp + 4, 0x7FFFFFFF); }, "2147483647"},
+      {"3 bits", [&](Bytes& b) { PutU16(b, bmp + 14, 3); }, "1 plane of 1, 4, 8, 24 or 32"},
+      {"compressed", [&](Bytes& b) { PutU32(b, bmp + 16, 2); }, "compressed"},
+      {"pixels cut short",
+       [&](Bytes& b) {
+         PutU32(b, bmp + 32, 16);
+         PutU16(b, bmp + 14, 8);
+       },
+       "needs 424 bytes but has 296"},
+      {"PNG of another size", [&](Bytes& b) { b[png + 19] = 64; }, "the PNG image is 64x48"},
+      {"PNG colour type", [&](Bytes& b) { b[png + 25] = 5; }, "colour type 5"},
+  };
+  ASSERT_TRUE(Brand(SmallStub(8192), IconOption(good)).notes.empty());
+  for (const Refusal& c : cases) {
+    Bytes ico = good;
+    c.change(ico);
+    std::string message = ErrorOf([&] { Brand(SmallStub(8192), IconOption(ico)); });
+    EXPECT_EQ(message.rfind("icon.ico: error: ", 0), 0u) << c.name << ": " << message;
+    EXPECT_NE(message.find(c.message), std::string::npos) << c.name << ": " << message;
+  }
+}
+
+TEST(Branding, RefusesStubsItCannotRewriteSafely) {
+  const Bytes good = SmallStub(8192);
+  const uint32_t rva = popbox::ByteReader(good.data(), good.size(), "").U32(DIRS + 16);
+  const size_t tree = STUB_SIZE - 8192, typeEntry = tree + 16;
+  const Refusal cases[] = {
+      {"no MZ", [](Bytes& b) { b[0] = 'X'; }, "is no Windows program"},
+      {"PE header past the end", [](Bytes& b) { PutU32(b, 0x3C, 0xFFFFFFF0); }, "no PE header"},
+      {"section past the end", [](Bytes& b) { PutU32(b, RSRC + 16, 0x10000); }, "run past"},
+      {"resources not last", [](Bytes& b) { PutU32(b, TEXT + 12, 0x900000); }, ".text follows"},
+      {"no room reserved", [](Bytes& b) { PutU32(b, RSRC + 16, 4096); }, "no room reserved"},
+      {"signed", [](Bytes& b) { PutU32(b, DIRS + 32, 40000); }, "is signed"},
+      {"relocations in the room",
+       [&](Bytes& b) {
+         PutU32(b, DIRS + 40, rva + 7000);
+         PutU32(b, DIRS + 44, 8);
+       },
+       "data directory 5 inside its resource section"},
+      {"subdirectory reached twice",
+       [&](Bytes& b) {
+         PutU32(b, typeEntry + 12, popbox::ByteReader(b.data(), b.size(), "").U32(typeEntry + 4));
+       },
+       "reached twice"},
+      {"resources overlap",  // the first data entry made to cover the whole tree
+       [&](Bytes& b) {
+         PutU32(b, tree + 272, rva);
+         PutU32(b, tree + 276, popbox::ByteReader(b.data(), b.size(), "").U32(DIRS + 20));
+       },
+       "the resources' bytes overlap"},
+  };
+  BrandOptions version;
+  version.version.company = "Quill";
+  ASSERT_EQ(Brand(good, version).image.size(), STUB_SIZE);
+  for (const Refusal& c : cases) {
+    Bytes stub = good;
+    c.change(stub);
+    std::string message = ErrorOf([&] { Brand(stub, version); });
+    EXPECT_EQ(message.rfind("stub.exe: error: ", 0), 0u) << c.name << ": " << message;
+    EXPECT_NE(message.find(c.message), std::string::npos) << c.name << ": " << message;
+  }
+  // A second icon group would leave the file showing another icon than the dialog.
+  ResourceTree twoGroups = SmallStubResources();
+  twoGroups[ResourceName::Id(14)][ResourceName::Id(7)] =
+      twoGroups[ResourceName::Id(14)][ResourceName::Id(101)];
+  EXPECT_NE(ErrorOf([&] {
+              Brand(SmallStub(8192, twoGroups), IconOption(Ico({Bmp(16, 4)})));
+            }).find("has icon groups besides 101"),
+            std::string::npos);
+}
+
+TEST(Branding, VersionValuesTheirDefaultsAndRefusals) {
+  using Strings = std::map<std::string, std::string>;
+  const struct {
+    popbox::VersionOptions options;
+    std::string title;
+    Strings expected;  // with "versions" as "FILE PRODUCT", or {"error", part of the message}
+  } cases[] = {
+      {{"1.2.3.4", "", "", "", "", "", ""},
+       "Hello",
+       {{"versions", "1.2.3.4 1.2.3.4"},
+        {"FileVersion", "1.2.3.4"},
+        {"ProductVersion", "1.2.3.4"},
+        {"ProductName", "Hello"},
+        {"FileDescription", "Hello Setup"},
+        {"OriginalFilename", "HelloSetup.exe"}}},
+      {{"", "3.1", "", "", "", "", ""},
+       "Hello Setup",
+       {{"versions", "3.1.0.0 3.1.0.0"},
+        {"FileVersion", "3.1.0.0"},
+        {"ProductVersion", "3.1.0.0"},
+        {"ProductName", "Hello Setup"},
+        {"FileDescription", "Hello Setup"},
+        {"OriginalFilename", "HelloSetup.exe"}}},
+      {{"", "", "", "Quill", "", "", "q.exe"},
+       "",
+       {{"versions", "none"}, {"CompanyName", "Quill"}, {"OriginalFilename", "q.exe"}}},
+      {{"1.2.3.4.5", "", "", "", "", "", ""}, "", {{"error", "--product-version: \"1.2.3.4.5\""}}},
+      {{"", "1.", "", "", "", "", ""}, "", {{"error", "--file-version: \"1.\" is no version"}}},
+      {{"65536", "", "", "", "", "", ""}, "", {{"error", "is no version"}}},
+      {{"", "", "", "\xE4\xB8\xAD", "", "", ""}, "", {{"error", "--company has the character"}}},
+      {{"", "", "", "", "a\tb", "", ""}, "", {{"error", "control character U+0009"}}},
+      {{"", "", "", "", "", "\xFF", ""}, "", {{"error", "--copyright is not valid UTF-8"}}},
+      {{"", "", std::string(257, 'n'), "", "", "", ""}, "", {{"error", "has 257 characters"}}},
+      {{"1.0", "", "", "", "", "", ""}, "\xD0\x96", {{"error", "(give --product-name instead)"}}},
+  };
+  for (const auto& c : cases) {
+    auto error = c.expected.find("error");
+    std::string message;
+    Strings got;
+    try {
+      popbox::VersionValues v =
+          popbox::ResolveVersionValues(c.options, {c.title, "HelloSetup.exe"});
+      got["versions"] = v.versionsGiven ? v.fileVersion.text + " " + v.productVersion.text : "none";
+      for (const auto& [key, value] : v.strings) got[key] = std::string(value.begin(), value.end());
+    } catch (const popbox::PackerError& e) {
+      got = {{"error", e.what()}};
+    }
+    if (error == c.expected.end()) {
+      EXPECT_EQ(got, c.expected);
+    } else {
+      EXPECT_NE(got["error"].find(error->second), std::string::npos) << got["error"];
+    }
+  }
+  // Through BrandStub the message says it is popbox's option; version
+  // information too large for the room is refused, naming the room.
+  BrandOptions bad, large;
+  bad.version.fileVersion = "x";
+  EXPECT_EQ(ErrorOf([&] { Brand(SmallStub(8192), bad); }).rfind("popbox: error: ", 0), 0u);
+  large.version.description = std::string(256, 'd');
+  large.version.copyright = std::string(256, 'c');
+  EXPECT_NE(ErrorOf([&] { Brand(SmallStub(1536), large); }).find("the stub has room for 1536"),
+            std::string::npos);
+}
+
+}  // namespace
