@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: build popbox, pack the example application into
-# build/ExampleSetup.exe, list it, and install it under Wine in a throwaway
-# prefix, headless: accept the proposed folder and both shortcuts, answer
+# build/ExampleSetup.exe with the viewer's icon and version information,
+# list it, and install it under Wine in a throwaway prefix, headless: accept the proposed folder and both shortcuts, answer
 # the closing question with OK (which starts the application), then show
 # what was installed.
 set -euo pipefail
@@ -12,7 +12,8 @@ cmake --build --preset host -j "$(nproc)" >/dev/null
 
 bin=build/bin
 setup=build/ExampleSetup.exe
-"$bin/popbox" pack build/win32/example-app -o "$setup"
+"$bin/popbox" pack build/win32/example-app -o "$setup" --icon examples/viewer/viewer.ico \
+  --product-version 1.0 --company "Example Corp"
 "$bin/popbox" list "$setup"
 
 wine_prefix=scripts/wine_prefix.py
