@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The main job: build popbox, pack the example application into
 # build/ExampleSetup.exe with the viewer's icon and version information,
-# list it, and install it under Wine in a throwaway prefix, headless: accept the proposed folder and both shortcuts, answer
-# the closing question with OK (which starts the application), then show
-# what was installed.
+# list it, and install it under Wine in a throwaway prefix, headless:
+# accept the proposed folder and both shortcuts, answer the closing
+# question with OK (which starts the application), then show what was
+# installed.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
