@@ -264,10 +264,13 @@ class ScriptCheck {
     if (inMacroFolder) return true;
     std::string name = value.substr(last == std::string::npos ? 0 : last + 1);
     std::string macro = std::string(key) == "DesktopLink" ? "<Desktop>" : "<Programs Menu>";
-    Error(lines_[key], std::string(key) + " " + Quote(value) +
-                           " puts the shortcut in a folder the setup does not make; on a machine "
-                           "without it the install stops with \"Can't create link:\" after the "
-                           "files are written. Write " +
+    std::string where = value.empty() || value[0] != '<'
+                            ? " names a fixed folder, which a user's machine may not have"
+                            : " puts the shortcut in a folder below " + value.substr(0, close + 1);
+    Error(lines_[key], std::string(key) + " " + Quote(value) + where +
+                           "; the setup makes no folder for a shortcut, so on a machine without "
+                           "it the install stops with \"Can't create link:\" after the files "
+                           "are written. Write " +
                            macro + "\\" + name);
     return false;
   }

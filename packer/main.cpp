@@ -133,36 +133,39 @@ unsigned DefaultJobs() {
 std::string OptionHelp(const std::string& name) {
   const std::map<std::string, std::string> help = {
       {"output", "the setup to write"},
-      {"stub", "the stub (default: the first of " + popbox::StubPlaces()[0] + "\n" +
-                   std::string(23, ' ') + "and " + popbox::StubPlaces()[1] + " that exists)"},
+      {"stub", "the stub (default: the first that exists of\n" + popbox::StubPlaces()[0] + "\n" +
+                   popbox::StubPlaces()[1] + ")"},
       {"store", "store every file as it is, uncompressed"},
       {"quiet", "errors only: no warnings, progress or summary"},
       {"jobs", "how many processors compress (default: " + std::to_string(DefaultJobs()) +
-                   "); the output does not depend on it"},
+                   ");\nthe output does not depend on it"},
       {"codepage",
-       "the Windows code page of record names: 1252 (Western, the\n"
-       "                       default), 1250 (Central European) or 1251 (Cyrillic)"},
+       "the Windows code page of record names: 1252\n(Western, the default), 1250 (Central\n"
+       "European) or 1251 (Cyrillic)"},
       {"icon",
-       "the setup's icon, for the file and its dialog; sizes that do not\n"
-       "                       fit the stub's room are left out with a warning, 16, 32 and\n"
-       "                       48 pixels first"},
+       "the setup's icon, for the file and its dialog;\nsizes that do not fit the stub's room "
+       "are\nleft out with a warning, 16, 32 and 48 first"},
       {"product-version", "(default: the file version)"},
       {"file-version", "(default: the product version)"},
       {"product-name", "(default: Setup.ini [Install] Title)"},
       {"company", "(default: none)"},
-      {"description", "(default: the product name and \"Setup\")"},
+      {"description", "(default: the product name, with \" Setup\"\nadded unless it ends so)"},
       {"copyright", "(default: none)"},
       {"original-filename", "(default: the name of OUT.exe)"},
       {"exclude",
-       "leave out files and folders matching PATTERN (a glob; may be\n"
-       "                       given again); APPDIR/.popboxignore adds one pattern a line"},
+       "leave out files and folders matching PATTERN\n(a glob; may be given again); "
+       "APPDIR/.popboxignore\nadds one pattern a line"},
   };
+  const size_t column = 33;  // the longest option with its value, and two blanks
   for (const Option& o : OPTIONS) {
     if (name != o.name) continue;
-    std::string left = std::string("  ") +
+    std::string line = std::string("  ") +
                        (o.letter ? std::string("-") + o.letter + ", " : "    ") + "--" + o.name +
                        (o.value ? std::string(" ") + o.value : "");
-    return left + std::string(left.size() < 23 ? 23 - left.size() : 1, ' ') + help.at(name) + "\n";
+    line.resize(column, ' ');
+    for (char c : help.at(name))
+      line += c == '\n' ? "\n" + std::string(column, ' ') : std::string(1, c);
+    return line + "\n";
   }
   return "";
 }
@@ -364,7 +367,9 @@ int main(int argc, char** argv) {
   try {
     if (first == "help") {
       command = FindCommand(args[1]);
-      if (!command || args.size() > 2) throw UsageError("no command " + args[1]);
+      if (args.size() > 2)
+        throw UsageError("help takes one command, not " + std::to_string(args.size() - 1));
+      if (!command) throw UsageError("no command " + args[1]);
       std::cout << CommandHelp(*command);
       return 0;
     }

@@ -16,6 +16,7 @@
 #include "packer/icon_file.h"
 #include "packer/packer_error.h"
 #include "packer/payload_writer.h"
+#include "packer/pe_image.h"
 #include "packer/stub_branding.h"
 #include "payload/payload_format.h"
 #include "script/script_document.h"
@@ -40,9 +41,18 @@ std::vector<uint8_t> ReadStub(const std::string& path) {
   if (stub.size() != PAYLOAD_OFFSET) {
     throw PackerError(DescribeFailure(path, "changed size while being read", 0));
   }
-  if (stub[0] != 'M' || stub[1] != 'Z') {
-    throw PackerError(
-        DescribeFailure(path, "is no Windows program (it does not start with MZ)", 0));
+  // A signed stub (the front of a signed setup, say) would carry a
+  // certificate table that no longer matches: the setup would fail its
+  // signature check. Sign the setup, not the stub.
+  try {
+    PeDirectory certificates = PeImage(stub).Directory(PE_DIRECTORY_SECURITY);
+    if (certificates.rva != 0 || certificates.size != 0) {
+      throw BrandError(
+          "is signed (it has a certificate table); use the unsigned stub and sign "
+          "the setup after packing");
+    }
+  } catch (const BrandError& e) {
+    throw PackerError(DescribeFailure(path, e.what(), 0));
   }
   return stub;
 }
@@ -310,8 +320,8 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
         if (held > MEMORY_WARNING) {
           memory.Warning(records[i].hostPath, 0,
                          "the setup needs " + std::to_string(held >> 20) +
-                             " MiB of memory at once to install it (its packed and unpacked "
-                             "bytes); a machine short of memory stops with \"Out of memory.\"");
+                             " MiB of memory at once to install this file; a machine short of "
+                             "memory stops with \"Out of memory.\"");
         }
       }
       tick();

@@ -197,7 +197,12 @@ TEST_F(Packer, CheckFindsWhatTheSetupWouldStopOn) {
       {"Title=\xE4\xB8\xAD", "Setup.ini:6: error: holds UTF-8 text with the character U+4E2D"},
       {"StartProgramsLink=<Programs Menu>\\Co\\Example.lnk",
        "Setup.ini:9: error: StartProgramsLink \"<Programs Menu>\\Co\\Example.lnk\" puts the "
-       "shortcut in a folder the setup does not make"},
+       "shortcut in a folder below <Programs Menu>; the setup makes no folder"},
+      {"DesktopLink=C:\\Users\\Public\\Desktop\\A.lnk",
+       "Setup.ini:11: error: DesktopLink \"C:\\Users\\Public\\Desktop\\A.lnk\" names a fixed "
+       "folder, which a user's machine may not have; the setup makes no folder for "
+       "a shortcut, so on a machine without it the install stops with \"Can't create link:\" "
+       "after the files are written. Write <Desktop>\\A.lnk"},
       {"LinkTarget=bin/readme.txt", "Setup.ini:13: error: LinkTarget holds '/'"},
       {"DesktopLink=<Programs Menu>\\Example.lnk",
        "Setup.ini:11: error: StartProgramsLink and DesktopLink name the same file"},
@@ -291,6 +296,9 @@ namespace {
 
 // The command line as authors know it from git, tar and cmake.
 TEST_F(Packer, CommandLine) {
+  Bytes signedStub = FakeStub();
+  popbox::Store32(&signedStub[0x80 + 24 + 96 + 32], 40000);  // a certificate table
+  WriteFile(temp / "signed.exe", signedStub);
   const struct {
     std::vector<std::string> args;
     int code;
@@ -319,6 +327,9 @@ TEST_F(Packer, CommandLine) {
       {{"pack", app, "-x"}, 2, "unknown option -x"},
       {{"list", "/bin/sh"}, 1, "is not a popbox setup"},
       {{"help", "frobnicate"}, 2, "no command frobnicate"},
+      {{"pack", app, "-o", setup, "--stub", temp / "signed.exe"}, 1, "is signed"},
+      {{"pack", app, "-o", setup, "--stub", stub, "--file-version", "1.x"}, 1, "is no version"},
+      {{"pack", app, "-o", setup, "--stub", stub, "--icon", temp / "none.ico"}, 1, "none.ico"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.code, Popbox(c.args)) << c.args.size() << " " << err;

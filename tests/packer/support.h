@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "packer/setup_reader.h"
 #include "tests/unit/support.h"
 
@@ -23,14 +24,18 @@ inline Bytes Random(size_t size, uint32_t seed) {
   return out;
 }
 
-// A stub that passes for a Windows program: MZ and a PE32 header.
+// A stub that passes for a Windows program: MZ, PE32 headers with one
+// section, random bytes behind them.
 inline Bytes FakeStub() {
   Bytes stub = Random(popbox::PAYLOAD_OFFSET, 99);
-  stub[0] = 'M', stub[1] = 'Z', stub[0x3C] = 0x80, stub[0x3D] = stub[0x3E] = stub[0x3F] = 0;
-  const uint8_t pe[] = {'P', 'E', 0, 0, 0x4C, 0x01};
-  std::copy(std::begin(pe), std::end(pe), stub.begin() + 0x80);
-  stub[0x80 + 24] = 0x0B, stub[0x80 + 25] = 0x01;
-  std::fill(stub.begin() + 0x80 + 120, stub.begin() + 0x80 + 248, 0);  // data directories
+  std::fill(stub.begin(), stub.begin() + 0x200, 0);
+  auto put = [&](size_t at, uint32_t value) { popbox::Store32(&stub[at], value); };
+  const size_t pe = 0x80, optional = pe + 24, section = optional + 0xE0;
+  put(0, 'M' | 'Z' << 8), put(0x3C, pe), put(pe, 'P' | 'E' << 8);
+  put(pe + 4, 0x14C | 1 << 16), put(pe + 20, 0xE0), put(optional, 0x10B);
+  put(optional + 32, 0x1000), put(optional + 36, 0x200), put(optional + 60, 0x200);
+  put(optional + 92, 16), put(section + 12, 0x1000), put(section + 16, 0x9E00);
+  put(section + 20, 0x200);
   return stub;
 }
 
