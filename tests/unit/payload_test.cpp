@@ -209,4 +209,16 @@ TEST(PayloadStream, OutOfMemoryIsNotDamage) {
   }
 }
 
+// The setup never reads itself through a cut path: GetModuleFileNameA
+// returns the buffer's size for a path that does not fit.
+TEST(PayloadStream, OwnPathWholeOrNotAtAll) {
+  char whole[1024];
+  uint32_t n = GetOwnPath(whole, sizeof whole);
+  ASSERT_GT(n, 1u);
+  for (uint32_t size : {n + 1, n, n - 1}) {
+    std::vector<char> buffer(size);
+    EXPECT_EQ(size > n ? n : 0, GetOwnPath(buffer.data(), size)) << size;
+  }
+}
+
 }  // namespace
