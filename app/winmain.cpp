@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include "base/error_slot.h"
+#include "base/path_limits.h"
+#include "platform/os_api.h"
 #include "script/script_document.h"
 #include "ui/setup_dialog.h"
 #include "ui/show_error.h"
@@ -34,7 +36,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   LoadDllsFromSystemFolderOnly();
   if (FAILED(CoInitialize(nullptr))) return 0;
   ClearError();
-  if (theScript.LoadFromPayload("Setup.ini")) {
+  // The setup reads itself through its own path: one that does not fit in
+  // MAX_PATH would be opened cut short.
+  char ownPath[NAME_BUFFER_SIZE];
+  if (!GetOwnPath(ownPath, sizeof ownPath)) {
+    ReportFailure(
+        "This setup cannot run from a folder with so long a path.\n"
+        "Move it to a shorter folder and start it again.");
+    ShowError(nullptr);
+  } else if (theScript.LoadFromPayload("Setup.ini")) {
     RunSetupDialog(instance);
   } else {
     ShowError(nullptr);  // "Missing BLOB: Setup.ini", task-modal

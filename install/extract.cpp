@@ -95,7 +95,13 @@ bool ExtractPayload(const char* installDir, const char* storeName, const char* w
     uint32_t size = 0;
     uint32_t type = BLOB_END;
     if (!payload.ReadNextBlob(name, &contents, &size, &type)) {
-      ReportDefect("File Corrupted. Can't Read BLOBs.");
+      // The reader tells a want of memory only for sizes that an intact
+      // record can have: that is the machine's condition, not damage.
+      if (payload.LastFailure() == ReadFailure::OutOfMemory) {
+        ReportFailure("Out of memory.");
+      } else {
+        ReportDefect("File Corrupted. Can't Read BLOBs.");
+      }
       break;
     }
     if (type == BLOB_END) {

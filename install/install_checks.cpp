@@ -5,6 +5,7 @@
 #include "base/error_slot.h"
 #include "base/path_limits.h"
 #include "base/text.h"
+#include "payload/payload_stream.h"
 #include "platform/os_api.h"
 #include "script/script_document.h"
 
@@ -59,6 +60,27 @@ bool CheckTargetsFree(const char* installDir) {
     return false;
   }
   return true;
+}
+
+bool CheckFolderFits(const char* installDir, PayloadStream& payload) {
+  char name[NAME_BUFFER_SIZE];
+  // A LinkTarget that cannot be read is the shortcuts' to report; GetPath
+  // then leaves the buffer empty, or holding the part before the macro that
+  // failed.
+  if (!theScript.GetPath("LinkTarget", name)) ClearError();
+  size_t longest = strlen(name);
+  // Only names are wanted: the walk seeks past every record's contents.
+  if (payload.OpenPayload()) {
+    uint32_t type;
+    while (payload.SkipNextBlob(name, &type) && type != BLOB_END) {
+      size_t n = strlen(name);
+      if (n > longest) longest = n;
+    }
+  }
+  payload.ClosePayload();
+  if (strlen(installDir) + 1 + longest <= MAX_NAME_LENGTH) return true;
+  ReportFailure(installDir, "\nis too long. Please choose a shorter folder.");
+  return false;
 }
 
 bool CreateFolderTree(char* path) {

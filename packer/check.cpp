@@ -472,8 +472,7 @@ class ScriptCheck {
       out_.Warning(record.shown, 0,
                    "with " + assumed + ", its path would be " + std::to_string(length) +
                        " characters, more than " + std::to_string(MAX_NAME_LENGTH) +
-                       "; the setup would stop with \"Path Too Long: " +
-                       CodePageToUtf8(page_, record.name) + "\"");
+                       "; the setup would refuse that install folder as too long");
       reported = record.name + "\\";
     }
     for (const PackageRecord& record : records_) {

@@ -75,8 +75,22 @@ bool PayloadStream::ReadNextBlob(char* name, uint8_t** data, uint32_t* unpackedS
   if (header.packedSize == 0xFFFFFFFFu || header.unpackedSize == 0xFFFFFFFFu) {
     return Fail(ReadFailure::SizeTooLarge);
   }
+  // Packing turns 3 bytes into at most MAX_RUN: a larger unpacked size is
+  // damage, known before anything is allocated.
+  if (uint64_t{header.unpackedSize} * 3 > uint64_t{header.packedSize} * MAX_RUN) {
+    return Fail(ReadFailure::BadPacking);
+  }
+  // Buffers that cannot be had are a want of memory when the stored bytes
+  // lie in the file (the last of them can be read), damage otherwise.
   uint8_t* packed = static_cast<uint8_t*>(malloc(static_cast<size_t>(header.packedSize) + 1));
-  if (!packed) return Fail(ReadFailure::OutOfMemory);
+  if (!packed) {
+    uint8_t last;
+    if (header.packedSize &&
+        !(SkipForward(handle_, header.packedSize - 1) && ReadExactly(&last, 1))) {
+      return Fail(ReadFailure::ContentsCutShort);
+    }
+    return Fail(ReadFailure::OutOfMemory);
+  }
   if (!ReadExactly(packed, header.packedSize)) {
     free(packed);
     return Fail(ReadFailure::ContentsCutShort);

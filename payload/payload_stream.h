@@ -23,9 +23,9 @@ enum class ReadFailure : uint8_t {
   NameTooLong,       // longer than MAX_NAME_LENGTH
   NameCutShort,      // the file ends inside the name
   SizeTooLarge,      // a size whose plus-one does not fit in 32 bits
-  OutOfMemory,       // the buffers could not be had
+  OutOfMemory,       // the buffers of plausible sizes could not be had
   ContentsCutShort,  // the file ends inside the stored contents
-  BadPacking,        // the contents do not unpack to exactly unpackedSize bytes
+  BadPacking,        // the contents do not (or cannot) unpack to unpackedSize bytes
 };
 
 class PayloadStream {

@@ -19,7 +19,8 @@ using FileHandle = intptr_t;  // a file descriptor
 extern const FileHandle INVALID_FILE;
 
 // Full path of the running program's own file (GetModuleFileNameA for the
-// module itself). Returns its length, 0 on failure.
+// module itself). Returns its length; 0 on failure and when the path does
+// not fit in `size` bytes with its zero, so that a cut path is never used.
 uint32_t GetOwnPath(char* buffer, uint32_t size);
 
 #ifndef _WIN32

@@ -7,7 +7,10 @@ namespace popbox {
 const FileHandle INVALID_FILE = INVALID_HANDLE_VALUE;
 
 uint32_t GetOwnPath(char* buffer, uint32_t size) {
-  return GetModuleFileNameA(nullptr, buffer, size);
+  // A path that does not fit comes back cut, with the count `size` (and on
+  // XP without its zero).
+  DWORD n = GetModuleFileNameA(nullptr, buffer, size);
+  return n < size ? n : 0;
 }
 
 FileHandle OpenForReading(const char* path) {

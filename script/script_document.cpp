@@ -199,10 +199,11 @@ void ScriptDocument::GetSectionText(const char* section, char* buffer_, int32_t 
 
 void ScriptDocument::TruncateAtSection(const char* name) {
   if (length == 0) return;
-  char* p = FindSection(name);
-  // Without that section the text stays whole, even when it holds a zero
-  // byte of its own before its end.
-  if (*p) length = static_cast<int32_t>(p - buffer);
+  // The search stops at the section's header, or at the first zero byte:
+  // nothing after a zero byte is ever read, so none of it is kept either
+  // (a [PRIVATE] behind it included).
+  char* p = FindSection(name);  // may move the block: read buffer after it
+  length = static_cast<int32_t>(p - buffer);
   cursor = nullptr;
 }
 

@@ -78,7 +78,7 @@ bool PrepareInstall(HWND dialog, char* storeName, char* webAddress, char* instal
     ShowError(dialog);
     return false;
   }
-  if (!CheckTargetsFree(installDir)) {
+  if (!CheckTargetsFree(installDir) || !CheckFolderFits(installDir)) {
     ShowError(dialog);
     return false;
   }

@@ -224,6 +224,41 @@ TEST_F(OnDisk, CheckTargetsFree) {
   EXPECT_EQ("Bug: INI Symbol Undefined: DesktopLink", Report());
 }
 
+// The folder, a backslash and the longest record name or LinkTarget (as
+// expanded) make at most 259 characters. Only a longer folder is reported.
+TEST_F(OnDisk, CheckFolderFits) {
+  const std::string record(20, 'r');
+  const struct {
+    const char* what;
+    test::Image image;
+    std::string script;
+    size_t folder;  // the longest that fits
+  } cases[] = {
+      {"a record", test::Image().File("Setup.ini", "").File(record, "").End(),
+       "[Install]\r\nLinkTarget=Setup.ini\r\n", 238},
+      {"LinkTarget", test::Image().File(record, "").End(),
+       "[Install]\r\nLinkTarget=<Desktop>\\" + std::string(12, 'l') + "\r\n", 227},
+      {"no LinkTarget, damage after a record", test::Image().File(record, "").Header(0, 0, 0, 0, 1),
+       "[Install]\r\n", 238},
+      {"the end record's name", test::Image().Record(BLOB_END, record, {}), "[Install]\r\n", 258},
+  };
+  for (const auto& c : cases) {
+    test::OwnFile own(c.image.bytes);
+    theScript.LoadFromText(c.script.data(), int32_t(c.script.size()));
+    theScript.SelectSection("Install");
+    for (size_t n : {c.folder, c.folder + 1}) {
+      ClearError();
+      std::string folder(n, 'f');
+      EXPECT_EQ(n == c.folder, CheckFolderFits(folder.c_str())) << c.what << " " << n;
+      EXPECT_EQ(n == c.folder ? ": "
+                              : "Cannot Install: " + folder +
+                                    "\nis too long. Please choose a shorter folder.",
+                Report())
+          << c.what << " " << n;
+    }
+  }
+}
+
 TEST_F(OnDisk, CreateFolderTree) {
   std::string path = Win("One\\Two\\Three");
   EXPECT_TRUE(CreateFolderTree(&path[0]));

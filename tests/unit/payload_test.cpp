@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 
+#include "install/extract.h"
 #include "payload/payload_stream.h"
 #include "payload/unpack.h"
 #include "support.h"
@@ -129,17 +130,20 @@ TEST(PayloadStream, WalksEveryKindOfRecord) {
       .File("bin\\Stored.txt", "stored \xDF\x01 bytes")
       .Record(BLOB_FILE, "packed.bin", {0x61, 0x62, 0x63, 0xDF, 0xA8, 0x03}, 12)
       .Record(7, "odd type", B("x"))
+      .Record(BLOB_FILE, "most.bin", {0xDF, 0x7F, 0x41, 0xDF, 0x7F, 0x42}, 254)
       .File(std::string(MAX_NAME_LENGTH, 'n'), "")
       .End()
       .Raw(B("ignored"));
   test::OwnFile own(image.bytes);
   ASSERT_TRUE(thePayload.OpenPayload());
-  const Record expected[] = {{true, "bin", "", BLOB_FOLDER},
-                             {true, "bin\\Stored.txt", "stored \xDF\x01 bytes", BLOB_FILE},
-                             {true, "packed.bin", "abcabcabcabc", BLOB_FILE},
-                             {true, "odd type", "x", 7},
-                             {true, std::string(MAX_NAME_LENGTH, 'n'), "", BLOB_FILE},
-                             {true, "", "", BLOB_END}};
+  const Record expected[] = {
+      {true, "bin", "", BLOB_FOLDER},
+      {true, "bin\\Stored.txt", "stored \xDF\x01 bytes", BLOB_FILE},
+      {true, "packed.bin", "abcabcabcabc", BLOB_FILE},
+      {true, "odd type", "x", 7},
+      {true, "most.bin", std::string(127, 'A') + std::string(127, 'B'), BLOB_FILE},
+      {true, std::string(MAX_NAME_LENGTH, 'n'), "", BLOB_FILE},
+      {true, "", "", BLOB_END}};
   for (const Record& e : expected) {
     Record got = Read(thePayload);
     EXPECT_TRUE(got.ok && got.name == e.name && got.contents == e.contents && got.type == e.type)
@@ -175,12 +179,45 @@ TEST(PayloadStream, RefusesDamagedRecords) {
        ReadFailure::BadPacking},
       {"size + 1 overflows", test::Image().Header(1, 0xFFFFFFFF, 2, 2).Raw(B("a12")),
        ReadFailure::SizeTooLarge},
+      {"more than packing gives", test::Image().Header(1, 0xFFFFFFF0, 3, 2).Raw(B("a\xDF\x7F\x41")),
+       ReadFailure::BadPacking},
   };
   for (const auto& c : cases) {
     test::OwnFile own(c.image.bytes);
     ASSERT_TRUE(thePayload.OpenPayload()) << c.what;
     EXPECT_FALSE(Read(thePayload).ok) << c.what;
     EXPECT_EQ(c.why, thePayload.LastFailure()) << c.what;
+  }
+}
+
+// A buffer that cannot be had is a want of memory, the machine's condition,
+// only when the record's stored bytes lie in the file; otherwise the file
+// is damaged. A 32-bit process never gets 4 GB; the file has a hole.
+TEST(PayloadStream, OutOfMemoryIsNotDamage) {
+  if (sizeof(void*) > 4) GTEST_SKIP() << "a 64-bit process may get 4 GB";
+  const uint32_t huge = 0xFFFFFFF0;
+  test::Image image;
+  image.Header(1, huge, huge, BLOB_FILE).Raw(B("a"));
+  for (bool inFile : {true, false}) {
+    test::OwnFile own(image.bytes, inFile ? uint64_t{image.bytes.size()} + huge : 0);
+    ClearError();
+    EXPECT_FALSE(ExtractPayload("C:\\nowhere", "", ""));
+    EXPECT_EQ(inFile ? "Cannot Install: Out of memory." : "Bug: File Corrupted. Can't Read BLOBs.",
+              test::Report());
+    EXPECT_EQ(inFile ? ReadFailure::OutOfMemory : ReadFailure::ContentsCutShort,
+              thePayload.LastFailure());
+  }
+}
+
+// The setup never reads itself through a cut path: GetModuleFileNameA
+// returns the buffer's size for a path that does not fit.
+TEST(PayloadStream, OwnPathWholeOrNotAtAll) {
+  char whole[1024];
+  uint32_t n = GetOwnPath(whole, sizeof whole);
+  ASSERT_GT(n, 1u);
+  for (uint32_t size : {n + 1, n, n - 1}) {
+    std::vector<char> buffer(size);
+    EXPECT_EQ(size > n ? n : 0, GetOwnPath(buffer.data(), size)) << size;
   }
 }
 

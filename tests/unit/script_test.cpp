@@ -124,14 +124,18 @@ TEST(Script, SetValue) {
 }
 
 TEST(Script, TruncateAtSection) {
+  using namespace std::string_literals;
   const struct {
-    const char* text;
-    const char* kept;
+    std::string text;
+    std::string kept;
   } cases[] = {
       {"[A]\r\nk=v\r\n\r\n[PRIVATE]\r\nsecret\r\n[B]\r\n", "[A]\r\nk=v\r\n\r\n"},
       {"[A]\r\n[private]\r\nsecret", "[A]\r\n"},
       {"[A]\r\n[PRIVATE ]\r\nkept\r\n", "[A]\r\n[PRIVATE ]\r\nkept\r\n"},
       {"", ""},
+      // Nothing after a zero byte is read, and nothing of it is kept.
+      {"[A]\r\nk=v\r\n\0x\r\n[PRIVATE]\r\nsecret\r\n"s, "[A]\r\nk=v\r\n"},
+      {"[A]\r\nk=v\0w\r\n[PRIVATE]\r\nsecret\r\n"s, "[A]\r\nk=v"},
   };
   for (const auto& c : cases) {
     Doc doc(c.text);
