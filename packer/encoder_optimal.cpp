@@ -1,133 +1,649 @@
-// The optimal encoder: every token has a fixed packed size (a literal 1, an
+// The optimal encoder. Every token has a fixed packed size (a literal 1, an
 // escaped 0xDF 2, a run or a back-reference 3), so the smallest packed form
-// is a shortest path over positions 0..size, where a token at position i is
-// an edge to i + (bytes it covers).
+// is a shortest path over positions 0..size, where a token at i is an edge
+// to i + (bytes it covers): a literal to i+1, a run of k to i+k (k up to 127
+// and the run of equal bytes at i), a back-reference of l to i+l (l from 4
+// to Lmax(i), the longest match at i; its distance serves every shorter l).
+// Ties go, as they always have, to the literal, then the cheapest longest
+// run, then the longest back-reference, so the parse is the very one the
+// previous single-threaded encoder made; only back-reference distances may
+// differ (the nearest one reaching the length is taken).
 //
-// Edges at i:
-//   literal                     -> i + 1, cost 1 (2 for 0xDF)
-//   run of k copies of data[i]  -> i + k, cost 3, for k = 1..min(127, run at i)
-//   back-reference of length l  -> i + l, cost 3, for l = 4..Lmax(i)
-// All back-references cost the same whatever their distance, so only the
-// longest match at i matters: its distance also serves every shorter length.
-//
-// Two passes. Forward, the exact match finder records Lmax(i) and a distance
-// for every position. Backward, cost(i) = min over the edges of (edge cost +
-// cost(target)); no edge reaches more than 127 ahead, so costs live in a
-// small ring. The best run is the minimum of cost over a window that slides
-// with i inside a run of equal bytes, kept in a monotonic queue, so runs cost
-// O(1) per position however long they are. The chosen edge of each position
-// overwrites its match record, and a last forward walk writes the tokens.
+// Memory is the input plus one plan byte per position, and the work is cut
+// into pieces so that several threads share it:
+//  1. Plan, per piece, in parallel: the match finder (match_finder.h),
+//     primed with the MAX_DISTANCE bytes before the piece, writes Lmax(i)
+//     into the plan bytes; then the backward shortest-path pass over the
+//     piece overwrites each with the chosen token. The costs of the next
+//     piece are not known yet, so that pass assumes 0 for them. Each piece
+//     keeps the Lmax of its last kTail positions and its first 127 costs.
+//  2. Fix up, sequentially from the last piece back: the last piece is
+//     exact (its end is the end of the input). For the one before, the pass
+//     is run again from its end, with the real costs of the next piece,
+//     side by side with the assumed one. Costs computed from the same
+//     inputs differ by a constant once the two agree on 127 consecutive
+//     positions (no edge reaches further; the run queue holds only
+//     positions of that window), so from there on every choice is the same
+//     and the pass stops. It typically stops within a few hundred bytes; it
+//     can take the whole piece (a run across the boundary keeps its phase),
+//     recomputing Lmax beyond the saved tail: slower, never inexact. The
+//     exact packed size, cost(0), is then known before any byte is written.
+//  3. Write: a cheap walk along the chosen tokens finds where each output
+//     chunk starts, done by the delivering thread a few chunks ahead of the
+//     writers; chunks are written in parallel and handed out in order. A
+//     chunk finds each back-reference's distance by a scan of its own (the
+//     nearest candidate reaching the chosen length, a function of the input
+//     alone), and is unpacked behind a copy of the MAX_DISTANCE input bytes
+//     before it and compared before it leaves.
+// No step depends on how the input was cut, so the bytes are the same for
+// any number of jobs and any piece size.
 
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "packer/encoder.h"
 #include "packer/match_finder.h"
 #include "packer/tokens.h"
 #include "payload/payload_format.h"
+#include "payload/unpack.h"
 
 namespace popbox {
 
 namespace {
 
-// One 16-bit record per position. After the forward pass: the longest match
-// (length << 11 | distance, or 0). After the backward pass: the chosen edge,
-// encoded the same way for a back-reference, kRunTag << 11 | count for a run,
-// 0 for a literal. Lengths are 4..19, so the tag 1 is free for runs.
-constexpr uint32_t kDistanceBits = 11;
-constexpr uint32_t kDistanceMask = (1u << kDistanceBits) - 1;
-constexpr uint32_t kRunTag = 1;
-static_assert(MAX_DISTANCE <= kDistanceMask, "distance must fit its field");
-static_assert(MAX_RUN <= kDistanceMask, "run count must fit the distance field");
-static_assert(MIN_MATCH > kRunTag && (MAX_MATCH << kDistanceBits) <= 0xFFFF, "layout");
+// Plan bytes after the parse: the token that starts at a position.
+constexpr uint8_t kLiteral = 0;  // 1..MAX_RUN: a run of that many
+constexpr uint8_t kMatch = 128;  // kMatch + length: a back-reference
+static_assert(MAX_RUN < kMatch && kMatch + MAX_MATCH <= 0xFF, "token codes fit a byte");
 
-constexpr uint32_t kTokenCost = 3;  // DF c f
+inline size_t TokenLength(uint8_t code) {
+  return code == kLiteral ? 1 : code < kMatch ? code : code - kMatch;
+}
 
-// Costs of the positions i..i+kRing-1 during the backward pass.
-constexpr size_t kRing = 256;
-static_assert(kRing > MAX_RUN && kRing > MAX_MATCH, "the ring must cover the longest edge");
+constexpr uint64_t kTokenCost = 3;  // DF c f
+constexpr size_t kReach = MAX_RUN;  // no edge reaches further
+constexpr size_t kRing = 256;       // costs of i..i+255 during the backward pass
+static_assert(kRing > kReach && kReach >= MAX_MATCH, "the ring must cover the longest edge");
 
-}  // namespace
+constexpr size_t kMinPiece = 2 * kRing;
+constexpr size_t kDefaultPiece = size_t{1} << 20;
+constexpr size_t kMaxPieces = 1024;         // bounds the per-piece side data
+constexpr size_t kTail = 8192;              // Lmax kept per piece for the fix-up
+constexpr size_t kChunk = size_t{1} << 20;  // input bytes per output chunk
+constexpr size_t kMaxChunksInFlight = 8;
 
-std::vector<uint8_t> EncodeOptimal(const uint8_t* data, size_t size, std::atomic<uint64_t>* done) {
-  std::vector<uint8_t> out;
-  if (size == 0) return out;
-  // Record sizes are 32-bit; positions in the match finder are too.
-  if (size >= 0xFFFFFFFFu) throw std::length_error("EncodeOptimal: input of 4 GiB or more");
-
-  std::vector<uint16_t> step(size);
-  {
-    MatchFinder finder(data, size);
-    constexpr size_t kReport = size_t{1} << 20;  // the match search is most of the work
-    for (size_t i = 0; i < size; ++i) {
-      Match m = finder.Next(static_cast<uint32_t>(i));
-      step[i] = static_cast<uint16_t>((m.length << kDistanceBits) | m.distance);
-      if (done && (i + 1) % kReport == 0) *done += kReport;
-    }
-    if (done) *done += size % kReport;
+// The backward shortest-path pass. Step(i) needs the costs of i+1..i+127,
+// kept in a ring, and the run targets i+1..i+min(127, run at i) in a
+// monotonic queue (positions rise and costs do not rise from front to back,
+// so the back is the cheapest and, among equals, the longest run). The
+// queue's contents are a function of the costs in that window alone, which
+// is what lets the fix-up stop once two passes agree on a window.
+//
+// The back-reference wanted is the cheapest target among i+4..i+Lmax(i)
+// and, among equals, the furthest. Within any 16 consecutive positions the
+// key 16 * cost(j) - j orders targets exactly that way, so a sparse table of
+// key minima over 1, 2, 4 and 8 positions answers it with two lookups, and
+// the key gives back both the cost and the position (j mod 16 = -key mod 16).
+class Parse {
+ public:
+  Parse(const uint8_t* data, size_t size) : data_(data), size_(size) {
+    memset(cost_, 0, sizeof cost_);
+    memset(key_, 0, sizeof key_);
   }
 
-  uint64_t cost[kRing];
-  auto costAt = [&cost](size_t i) -> uint64_t& { return cost[i % kRing]; };
-  costAt(size) = 0;
-
-  // Monotonic queue of run targets i+1..i+min(127, run): positions increase
-  // from front to back and costs do not increase, so the back is the
-  // cheapest (and, among equals, the longest) run.
-  size_t queue[kRing];
-  size_t qFront = 0, qBack = 0;  // ring indices; empty when equal
-  size_t runLength = 0;          // bytes equal to data[i] from i on
-
-  for (size_t i = size; i-- > 0;) {
-    const uint8_t byte = data[i];
-    const bool sameAsNext = i + 1 < size && data[i + 1] == byte;
-    runLength = sameAsNext ? runLength + 1 : 1;
-    if (!sameAsNext) qFront = qBack = 0;
-
-    // Enter i+1 as the shortest run; retire the run that became too long.
-    const uint64_t entering = costAt(i + 1);
-    while (qFront != qBack && costAt(queue[qFront % kRing]) > entering) ++qFront;
-    queue[--qFront % kRing] = i + 1;
-    if (queue[(qBack - 1) % kRing] > i + MAX_RUN) --qBack;
-
-    uint64_t best = entering + (byte == ESCAPE_BYTE ? 2 : 1);
-    uint32_t choice = 0;
-
-    const size_t runTarget = queue[(qBack - 1) % kRing];
-    if (costAt(runTarget) + kTokenCost < best) {
-      best = costAt(runTarget) + kTokenCost;
-      choice = (kRunTag << kDistanceBits) | static_cast<uint32_t>(runTarget - i);
+  // Ready for Step(end - 1): the costs of end..end+kReach-1 are boundary[]
+  // (all 0 when null; those past the input are never read).
+  void Begin(size_t end, const uint64_t* boundary) {
+    for (size_t k = kReach; k-- > 0;) Record(end + k, boundary ? boundary[k] : 0);
+    front_ = back_ = 0;
+    if (end >= 1 && end < size_ && data_[end] == data_[end - 1]) {
+      // The run targets of end - 1 past `end`, which its Step enters.
+      const uint8_t b = data_[end - 1];
+      size_t count = 1;
+      while (count < MAX_RUN && end - 1 + count < size_ && data_[end - 1 + count] == b) ++count;
+      for (size_t t = end - 1 + count; t > end; --t) Enter(t, front_, back_);
     }
+  }
 
-    const uint32_t matchLength = step[i] >> kDistanceBits;
-    const uint32_t distance = step[i] & kDistanceMask;
-    // Longest first: among equal costs the longer token, so fewer tokens
-    // for the decoder.
-    for (uint32_t len = matchLength; len >= MIN_MATCH; --len) {
-      if (costAt(i + len) + kTokenCost < best) {
-        best = costAt(i + len) + kTokenCost;
-        choice = (len << kDistanceBits) | distance;
+  // The cheapest token at i (ties as described at the top of this file),
+  // given Lmax(i); records cost(i).
+  uint8_t Step(size_t i, uint32_t longest) {
+    return StepAt(i, longest, data_, size_, front_, back_);
+  }
+
+  // Step(i) for i = to-1 down to from, each Lmax taken from plan[i] and
+  // replaced by the token chosen.
+  void Steps(size_t from, size_t to, uint8_t* plan) {
+    const uint8_t* const data = data_;
+    const size_t size = size_;
+    size_t front = front_, back = back_;  // locals: stores to the rings cannot touch them
+    for (size_t i = to; i-- > from;) plan[i] = StepAt(i, plan[i], data, size, front, back);
+    front_ = front;
+    back_ = back;
+  }
+
+  uint64_t Cost(size_t i) const { return cost_[i % kRing]; }
+
+ private:
+  static_assert(MAX_MATCH - MIN_MATCH + 1 <= 16, "one window of 16 keys");
+
+#if defined(__GNUC__)
+  __attribute__((always_inline))
+#endif
+  inline uint8_t
+  StepAt(size_t i, uint32_t longest, const uint8_t* data, size_t size, size_t& front,
+         size_t& back) {
+    const uint8_t byte = data[i];
+    const uint64_t next = Cost(i + 1);
+    uint64_t best = next + (byte == ESCAPE_BYTE ? 2 : 1);
+    uint8_t choice = kLiteral;
+    if (!(i + 1 < size && data[i + 1] == byte)) {
+      // No run beyond one byte, which never beats the literal: the queue
+      // is just i+1.
+      front = back = 0;
+      queue_[--front % kRing] = i + 1;
+      if (longest < MIN_MATCH) {
+        Record(i, best);
+        return kLiteral;
+      }
+    } else {
+      Enter(i + 1, front, back);
+      if (queue_[(back - 1) % kRing] > i + MAX_RUN) --back;
+      const size_t runTarget = queue_[(back - 1) % kRing];
+      if (Cost(runTarget) + kTokenCost < best) {
+        best = Cost(runTarget) + kTokenCost;
+        choice = static_cast<uint8_t>(runTarget - i);
       }
     }
 
-    costAt(i) = best;
-    step[i] = static_cast<uint16_t>(choice);
+    // Targets i+4..i+longest: two overlapping blocks of a power of two.
+    static const uint8_t kLevel[MAX_MATCH - MIN_MATCH + 2] = {0, 0, 1, 1, 2, 2, 2, 2, 3,
+                                                              3, 3, 3, 3, 3, 3, 3, 3};
+    const uint32_t width = longest >= MIN_MATCH ? longest - MIN_MATCH + 1 : 1;
+    const unsigned level = kLevel[width];
+    const size_t a = i + MIN_MATCH, b = a + width - (size_t{1} << level);
+    const int64_t key = std::min(key_[level][a % kRing], key_[level][b % kRing]);
+    const size_t target = a + ((static_cast<uint64_t>(-key) - a) & 15);
+    const uint64_t viaMatch =
+        static_cast<uint64_t>(key + static_cast<int64_t>(target)) / 16 + kTokenCost;
+    const bool match = longest >= MIN_MATCH && viaMatch < best;
+    best = match ? viaMatch : best;
+    choice = match ? static_cast<uint8_t>(kMatch + (target - i)) : choice;
+
+    Record(i, best);
+    return choice;
   }
 
-  out.reserve(cost[0]);
-  for (size_t i = 0; i < size;) {
-    const uint32_t tag = step[i] >> kDistanceBits;
-    const uint32_t low = step[i] & kDistanceMask;
-    if (tag == 0) {
-      PutLiteral(out, data[i]);
-      i += 1;
-    } else if (tag == kRunTag) {
-      PutRun(out, low, data[i]);
-      i += low;
+  void Record(size_t j, uint64_t cost) {
+    const size_t r = j % kRing;
+    cost_[r] = cost;
+    key_[0][r] = static_cast<int64_t>(cost * 16) - static_cast<int64_t>(j);
+    key_[1][r] = std::min(key_[0][r], key_[0][(j + 1) % kRing]);
+    key_[2][r] = std::min(key_[1][r], key_[1][(j + 2) % kRing]);
+    key_[3][r] = std::min(key_[2][r], key_[2][(j + 4) % kRing]);
+  }
+
+  void Enter(size_t target, size_t& front, size_t& back) {
+    const uint64_t c = Cost(target);
+    while (front != back && Cost(queue_[front % kRing]) > c) ++front;
+    queue_[--front % kRing] = target;
+  }
+
+  const uint8_t* data_;
+  size_t size_;
+  uint64_t cost_[kRing];
+  int64_t key_[4][kRing];  // minima of 16 * cost(j) - j over j..j+2^level-1
+  size_t queue_[kRing];
+  size_t front_ = 0, back_ = 0;  // ring indices, wrapping; empty when equal
+};
+
+// Memory for the plan and the output chunks. Large blocks ask for
+// transparent huge pages: on some machines (virtual ones above all) the
+// fault of a fresh 4 KiB page costs more than the encoder's work on it, and
+// faults from several threads queue up.
+struct FreeBytes {
+  void operator()(uint8_t* p) const { free(p); }
+};
+using Bytes = std::unique_ptr<uint8_t, FreeBytes>;
+
+Bytes Allocate(size_t size) {
+  void* p = nullptr;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr size_t kHuge = size_t{2} << 20;
+  if (size >= kHuge) {
+    const size_t rounded = (size + kHuge - 1) / kHuge * kHuge;
+    p = aligned_alloc(kHuge, rounded);
+    if (p) madvise(p, rounded, MADV_HUGEPAGE);
+  }
+#endif
+  if (!p) p = malloc(size ? size : 1);
+  if (!p) throw std::bad_alloc();
+  return Bytes(static_cast<uint8_t*>(p));
+}
+
+// Plans of up to kKeptPlan bytes reuse the buffer of the caller's
+// EncoderScratch, so that packing many files does not fault the same
+// memory in again for each.
+constexpr size_t kKeptPlan = size_t{4} << 20;
+
+// A reusable byte buffer that is never cleared: only what is written to it
+// is ever read.
+struct Buffer {
+  Bytes bytes;
+  size_t capacity = 0, size = 0;
+  uint8_t* Reserve(size_t n) {
+    if (n > capacity) {
+      bytes.reset();
+      bytes = Allocate(n);
+      capacity = n;
+    }
+    return bytes.get();
+  }
+};
+
+struct Piece {
+  size_t start = 0, end = 0;
+  std::vector<uint8_t> tail;   // Lmax of end - tail.size() .. end - 1
+  uint64_t head[kReach] = {};  // the costs of start.. as the piece's own pass found them
+};
+
+// Lmax(i) for i falling from a piece's end during its fix-up: the saved
+// tail first, then recomputed kTail at a time by a scan primed MAX_DISTANCE
+// before.
+class Longests {
+ public:
+  Longests(const uint8_t* data, size_t size, const Piece& piece, MatchFinder& finder)
+      : data_(data), size_(size), piece_(piece), finder_(finder), buffer_(piece.tail) {
+    low_ = piece.end - buffer_.size();
+  }
+  uint32_t At(size_t i) {
+    if (i < low_) {
+      const size_t high = low_;
+      low_ = high - piece_.start > kTail ? high - kTail : piece_.start;
+      const size_t origin = low_ > MAX_DISTANCE ? low_ - MAX_DISTANCE : 0;
+      finder_.Start(data_, size_, origin, high - origin, MatchFinder::kLongest);
+      for (size_t p = origin; p < low_; ++p) finder_.Skip(p);
+      buffer_.resize(high - low_);
+      finder_.LongestRange(low_, high, buffer_.data());
+    }
+    return buffer_[i - low_];
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  const Piece& piece_;
+  MatchFinder& finder_;
+  std::vector<uint8_t> buffer_;
+  size_t low_;
+};
+
+// Runs work(index, finder) for index = 0..count-1 on `jobs` threads, the
+// caller's among them (with `callerFinder`; the others make their own), in
+// increasing order of index; after each of its own items the caller runs
+// tick(). The first failure stops the rest and is rethrown on the caller's
+// thread.
+void ForEach(unsigned jobs, size_t count, MatchFinder& callerFinder,
+             const std::function<void(size_t, MatchFinder&)>& work,
+             const std::function<void()>& tick) {
+  std::atomic<size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::mutex mutex;
+  std::exception_ptr failure;
+  auto run = [&](bool caller) {
+    try {
+      std::unique_ptr<MatchFinder> own(caller ? nullptr : new MatchFinder);
+      MatchFinder& finder = caller ? callerFinder : *own;
+      for (size_t k; !failed && (k = next.fetch_add(1)) < count;) {
+        work(k, finder);
+        if (caller && tick) tick();
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!failure) failure = std::current_exception();
+      failed = true;
+    }
+  };
+  std::vector<std::thread> threads;
+  const size_t extra = std::min<size_t>(jobs, count) - (count ? 1 : 0);
+  try {
+    for (size_t t = 0; t < extra; ++t) threads.emplace_back(run, false);
+  } catch (...) {
+    failed = true;
+    for (std::thread& t : threads) t.join();
+    throw;
+  }
+  run(true);
+  for (std::thread& t : threads) t.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace
+
+struct EncoderScratch::Parts {
+  MatchFinder finder;
+  Bytes plan;  // kKeptPlan bytes, or none
+};
+
+EncoderScratch::EncoderScratch() : parts(new Parts) {}
+EncoderScratch::~EncoderScratch() = default;
+
+struct OptimalEncoder::State {
+  const uint8_t* data;
+  size_t size;
+  OptimalOptions options;
+  std::unique_ptr<EncoderScratch> ownScratch;  // when the caller gives none
+  EncoderScratch::Parts* scratch;              // the caller's thread's finder and plan buffer
+  Bytes plan;                                  // Lmax, then the chosen tokens
+  bool keepPlan = false;  // the plan is the scratch's buffer, given back at the end
+
+  ~State() {
+    if (plan && keepPlan) scratch->plan = std::move(plan);
+  }
+  std::vector<Piece> pieces;
+  uint64_t packedSize = 0;
+  bool written = false;
+
+  void PlanPiece(Piece& piece, MatchFinder& finder);
+  void FixUp(Piece& piece, uint64_t* boundary, MatchFinder& finder);
+  void WriteChunk(size_t from, size_t to, Buffer* out, Buffer* scratch, MatchFinder& finder) const;
+};
+
+OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOptions& options)
+    : state_(new State) {
+  State& s = *state_;
+  s.data = data;
+  s.size = size;
+  s.options = options;
+  if (s.options.jobs < 1) s.options.jobs = 1;
+  if (size >= 0xFFFFFFFFu) throw std::length_error("OptimalEncoder: input of 4 GiB or more");
+  if (!options.scratch) s.ownScratch.reset(new EncoderScratch);
+  s.scratch = (options.scratch ? options.scratch : s.ownScratch.get())->parts.get();
+  if (size == 0) return;
+  s.keepPlan = options.scratch && size <= kKeptPlan;
+  if (!s.keepPlan) {
+    s.plan = Allocate(size);
+  } else {
+    s.plan = s.scratch->plan ? std::move(s.scratch->plan) : Allocate(kKeptPlan);
+  }
+
+  size_t pieceSize = options.pieceSize ? std::max(options.pieceSize, kMinPiece) : kDefaultPiece;
+  pieceSize = std::max(pieceSize, (size + kMaxPieces - 1) / kMaxPieces);
+  const size_t count = std::max<size_t>(1, size / pieceSize);
+  s.pieces.resize(count);
+  for (size_t k = 0; k < count; ++k) {
+    s.pieces[k].start = k * pieceSize;
+    s.pieces[k].end = k + 1 < count ? (k + 1) * pieceSize : size;
+  }
+
+  std::atomic<uint64_t> planned{0};
+  ForEach(
+      s.options.jobs, count, s.scratch->finder,
+      [&](size_t k, MatchFinder& finder) {
+        s.PlanPiece(s.pieces[k], finder);
+        planned += s.pieces[k].end - s.pieces[k].start;
+      },
+      [&] {
+        if (s.options.progress) s.options.progress(planned.load());
+      });
+
+  uint64_t boundary[kReach];
+  std::copy(s.pieces.back().head, s.pieces.back().head + kReach, boundary);
+  MatchFinder& finder = s.scratch->finder;
+  for (size_t k = count - 1; k-- > 0;) {
+    s.FixUp(s.pieces[k], boundary, finder);
+    std::vector<uint8_t>().swap(s.pieces[k].tail);
+  }
+  s.packedSize = boundary[0];
+  if (s.options.progress) s.options.progress(size);
+}
+
+OptimalEncoder::~OptimalEncoder() = default;
+
+uint64_t OptimalEncoder::PackedSize() const { return state_->packedSize; }
+
+void OptimalEncoder::State::PlanPiece(Piece& piece, MatchFinder& finder) {
+  const size_t start = piece.start, end = piece.end;
+  const size_t origin = start > MAX_DISTANCE ? start - MAX_DISTANCE : 0;
+  finder.Start(data, size, origin, end - origin, MatchFinder::kLongest);
+  for (size_t p = origin; p < start; ++p) finder.Skip(p);
+  finder.LongestRange(start, end, plan.get() + start);
+  if (end < size)
+    piece.tail.assign(plan.get() + end - std::min(kTail, end - start), plan.get() + end);
+
+  Parse parse(data, size);
+  parse.Begin(end, nullptr);
+  parse.Steps(start, end, plan.get());
+  for (size_t k = 0; k < kReach; ++k) piece.head[k] = parse.Cost(start + k);
+}
+
+// On entry `boundary` holds the real costs of piece.end..+kReach-1; on exit
+// those of piece.start..+kReach-1.
+void OptimalEncoder::State::FixUp(Piece& piece, uint64_t* boundary, MatchFinder& finder) {
+  const size_t start = piece.start, end = piece.end;
+  Parse assumed(data, size), real(data, size);
+  assumed.Begin(end, nullptr);
+  real.Begin(end, boundary);
+  Longests longests(data, size, piece, finder);
+  size_t i = end, streak = 0;
+  uint64_t offset = 0;
+  while (i > start) {
+    --i;
+    const uint32_t longest = longests.At(i);
+    assumed.Step(i, longest);
+    plan.get()[i] = real.Step(i, longest);
+    const uint64_t o = real.Cost(i) - assumed.Cost(i);
+    streak = streak != 0 && o == offset ? streak + 1 : 1;
+    offset = o;
+    if (streak == kReach) break;  // positions i..i+126 agree: so does all before
+  }
+  for (size_t k = 0; k < kReach; ++k) {
+    const size_t p = start + k;
+    boundary[k] = p < i ? piece.head[k] + offset : real.Cost(p);
+  }
+}
+
+// Where each output chunk starts (its first token): a walk along the
+// chosen tokens, literal stretches eight plan bytes at a time. Cheap, and
+// done by the delivering thread a few chunks ahead of the writers.
+class ChunkWalk {
+ public:
+  ChunkWalk(const uint8_t* plan, size_t size) : plan_(plan), size_(size) {}
+
+  // The start of the next chunk, or the size at the end.
+  size_t Next() {
+    size_t p = position_;
+    const size_t boundary = std::min(size_, (p / kChunk + 1) * kChunk);
+    while (p < boundary) {
+      if (plan_[p] != kLiteral) {
+        p += TokenLength(plan_[p]);
+        continue;
+      }
+      for (++p; p + 8 <= boundary; p += 8) {
+        uint64_t word;
+        memcpy(&word, plan_ + p, 8);
+        if (word) break;
+      }
+      while (p < boundary && plan_[p] == kLiteral) ++p;
+    }
+    if (p > size_) throw std::logic_error("OptimalEncoder: the tokens overrun the input");
+    position_ = p;
+    return p;
+  }
+
+ private:
+  const uint8_t* plan_;
+  size_t size_;
+  size_t position_ = 0;
+};
+
+void OptimalEncoder::State::WriteChunk(size_t from, size_t to, Buffer* out, Buffer* scratch,
+                                       MatchFinder& finder) const {
+  const size_t origin = from > MAX_DISTANCE ? from - MAX_DISTANCE : 0;
+  finder.Start(data, size, origin, to - origin, MatchFinder::kNearest);
+
+  // At most 2 bytes per input byte: the parse never takes a token that
+  // costs more than the literals it replaces (checked all the same).
+  uint8_t* const first = out->Reserve(2 * (to - from) + 3);
+  uint8_t* o = first;
+  const uint8_t* const oEnd = o + out->capacity;
+  for (size_t p = from; p < to;) {
+    if (oEnd - o < 3) throw std::logic_error("OptimalEncoder: a chunk outgrew its buffer");
+    const uint8_t code = plan.get()[p];
+    const uint8_t byte = data[p];
+    if (code == kLiteral) {
+      do {
+        o = PutLiteral(o, data[p]);
+      } while (++p < to && plan.get()[p] == kLiteral && oEnd - o >= 2);
+    } else if (code < kMatch) {
+      o = PutRun(o, code, byte);
+      p += code;
     } else {
-      PutMatch(out, tag, low);
-      i += tag;
+      const uint32_t length = code - kMatch;
+      const uint32_t distance = finder.Nearest(p, length);
+      if (distance == 0) throw std::logic_error("OptimalEncoder: no match where one was found");
+      o = PutMatch(o, length, distance);
+      p += length;
     }
   }
+  out->size = static_cast<size_t>(o - first);
+
+  // Unpacked behind the bytes it may refer to, it must give the input.
+  const size_t history = from - origin, length = to - from;
+  uint8_t* const check = scratch->Reserve(history + length);
+  memcpy(check, data + origin, history);
+  const uint32_t got =
+      UnpackBlobAt(first, static_cast<uint32_t>(out->size), check, static_cast<uint32_t>(history),
+                   static_cast<uint32_t>(history + length));
+  if (got != length || memcmp(check + history, data + from, length) != 0) {
+    throw std::logic_error("the encoder produced a stream that does not decode to its input");
+  }
+}
+
+void OptimalEncoder::Write(const std::function<void(const uint8_t*, size_t)>& sink) {
+  State& s = *state_;
+  if (s.written) throw std::logic_error("OptimalEncoder::Write called twice");
+  s.written = true;
+  if (s.size == 0) return;
+
+  ChunkWalk walk(s.plan.get(), s.size);
+  std::vector<size_t> starts{0};  // starts[c], starts[c+1]: chunk c; never reallocated
+  starts.reserve(s.size / kChunk + 2);
+  struct Slot {
+    Buffer out, scratch;
+    bool done = false;
+    std::exception_ptr failure;
+  };
+  const size_t window = std::min<size_t>(2 * s.options.jobs, kMaxChunksInFlight);
+  std::vector<Slot> slots(window);
+  uint64_t packed = 0;
+  auto deliver = [&](size_t c, Slot& slot) {
+    if (slot.failure) std::rethrow_exception(slot.failure);
+    packed += slot.out.size;
+    const bool last = starts[c + 1] == s.size;
+    if (packed > s.packedSize || (last && packed != s.packedSize)) {
+      throw std::logic_error("OptimalEncoder: the stream differs from the planned size");
+    }
+    sink(slot.out.bytes.get(), slot.out.size);
+    if (s.options.progress) s.options.progress(s.size + starts[c + 1]);
+  };
+
+  if (s.options.jobs == 1 || s.size <= kChunk) {
+    MatchFinder& finder = s.scratch->finder;
+    for (size_t c = 0; starts.back() < s.size; ++c) {
+      starts.push_back(walk.Next());
+      s.WriteChunk(starts[c], starts[c + 1], &slots[0].out, &slots[0].scratch, finder);
+      deliver(c, slots[0]);
+    }
+    return;
+  }
+
+  // Workers write chunks in order, at most `window` ahead of the caller,
+  // which walks ahead of them and hands the chunks out in order.
+  std::mutex mutex;
+  std::condition_variable changed;
+  size_t known = 1, next = 0, delivered = 0;  // starts known; chunks taken, handed out
+  bool stop = false;
+  auto work = [&] {
+    std::unique_ptr<MatchFinder> finder(new MatchFinder);
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      changed.wait(lock, [&] { return stop || (next + 1 < known && next < delivered + window); });
+      if (stop) return;
+      const size_t c = next++;
+      Slot& slot = slots[c % window];
+      const size_t from = starts[c], to = starts[c + 1];
+      lock.unlock();
+      try {
+        s.WriteChunk(from, to, &slot.out, &slot.scratch, *finder);
+      } catch (...) {
+        slot.failure = std::current_exception();
+      }
+      lock.lock();
+      slot.done = true;
+      changed.notify_all();
+    }
+  };
+  std::vector<std::thread> threads;
+  auto finish = [&] {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stop = true;
+    }
+    changed.notify_all();
+    for (std::thread& t : threads) t.join();
+  };
+  try {
+    for (unsigned t = 0; t < s.options.jobs; ++t) threads.emplace_back(work);
+    for (size_t c = 0;; ++c) {
+      while (starts.back() < s.size && known <= c + window + 1) {
+        const size_t start = walk.Next();
+        std::lock_guard<std::mutex> lock(mutex);
+        starts.push_back(start);
+        known = starts.size();
+        changed.notify_all();
+      }
+      if (c + 1 >= known) break;  // every chunk handed out
+      Slot& slot = slots[c % window];
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return slot.done; });
+      }
+      deliver(c, slot);
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        slot.done = false;
+        ++delivered;
+      }
+      changed.notify_all();
+    }
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+}
+
+std::vector<uint8_t> EncodeOptimal(const uint8_t* data, size_t size, EncoderScratch* scratch) {
+  OptimalOptions options;
+  options.scratch = scratch;
+  OptimalEncoder encoder(data, size, options);
+  std::vector<uint8_t> out;
+  out.reserve(encoder.PackedSize());
+  encoder.Write(
+      [&out](const uint8_t* bytes, size_t count) { out.insert(out.end(), bytes, bytes + count); });
   return out;
 }
 

@@ -1,33 +1,39 @@
-// Exact longest-match search for the payload compression format: for each
-// position, the longest match of MIN_MATCH..MAX_MATCH bytes that starts 1 to
-// MAX_DISTANCE bytes earlier (it may overlap the position itself).
+// Exact match search for the payload compression format. A back-reference
+// costs the same whatever its length and distance, so the parse needs only
+// the LONGEST match (MIN_MATCH..MAX_MATCH bytes, from 1 to MAX_DISTANCE
+// bytes back, overlap allowed) at each position; the writer then needs one
+// distance that reaches a chosen length, and takes the nearest.
 //
-// Hash chains over 4-byte prefixes, walked to the end of the window: every
-// earlier position with the same first four bytes is on a chain, so no match
-// of MIN_MATCH or more can be missed. The walk stops early only when a match
-// reaches the cap (MAX_MATCH, or the end of the input), which no later
-// candidate can beat. A second set of chains over 8-byte prefixes holds
-// every candidate for a match of 8 or more; only when it has none does the
-// 4-byte chain need walking, and then only up to 7. That keeps walks short
-// on data with few distinct 4-byte prefixes.
+// Positions are split in two kinds, which can never match each other for
+// MIN_MATCH bytes:
+//  - Run positions: the next four bytes are one byte b repeated. Every
+//    candidate is then a run position too, inside an earlier run of b or the
+//    same run. With r bytes of b left (run ends at E), a candidate with rq
+//    bytes of b left matches min(rq, r) bytes when rq != r, and r plus "how
+//    far the bytes behind both runs agree" when rq == r. So inside a run the
+//    answer is r from distance 1 (the previous byte), unless an earlier run of
+//    at least r bytes ending within MAX_DISTANCE of E continues like this one;
+//    those earlier runs (linked per byte value) are examined at the run's
+//    first position and, once, for a table by r that serves the rest. Runs
+//    are kept in a small ring, never in the chains, so a megabyte of zeros
+//    costs a scan, not a chain walk.
+//  - Other positions: hash chains over exact 4-byte and 8-byte prefixes, with
+//    links in a ring over the window. Chains hold every earlier non-run
+//    position of the window, so none is missed; a chain walk ends at the cap
+//    (MAX_MATCH or the end of the input). Any match of 8 or more is on the
+//    8-byte chain, so the 4-byte chain is walked only when that one finds
+//    less than 8, and then only up to 7. The previous position's distance is
+//    tried first: it usually still matches (Lmax(i) >= Lmax(i-1) - 1), and
+//    raises the bar every chain candidate must pass at its first byte.
 //
-// Runs of one byte b would make that walk slow (executables are full of
-// zero padding): all their positions share the prefix bbbb, and near the
-// end of a run, where no candidate reaches the cap, the walk would visit
-// every one of them. Two facts about a position p with r equal bytes left
-// (r >= 4, run ending at e = p + r) keep it short:
-//  - An earlier position x with rx bytes of b left matches p for
-//    min(rx, r) bytes when rx != r; only rx == r can go on past r, by as
-//    much as the bytes behind the two runs agree. So each earlier run of at
-//    least r bytes offers one useful candidate, the one r before its end.
-//  - That candidate's distance, e - (end of the earlier run), is the same
-//    for every p in the run.
-// So a run enters its chain once (each position that continues a run takes
-// its predecessor's place and remembers where the run began), and inside a
-// run the earlier runs are examined once, at the first position that needs
-// them; the rest of the run reads the answers from a table by r.
+// A scan can start anywhere (Start): bytes before its origin are never
+// candidates, so a scan started MAX_DISTANCE bytes before a piece gives that
+// piece exactly the answers of a scan from the start of the input. Pieces can
+// therefore be searched on several threads, each with its own finder.
 //
-// Header-only so that the encoder and its tests share one definition.
+// Positions live in 32 bits, relative to the origin plus a bias that rises
+// from scan to scan, so that 0 (an empty head) and anything left from an
+// earlier scan are always out of the window.
 #pragma once
 
 #include <stddef.h>
@@ -40,244 +46,467 @@
 
 namespace popbox {
 
-struct Match {
-  uint32_t length;    // 0 when there is no match of MIN_MATCH or more
-  uint32_t distance;  // 1..MAX_DISTANCE when length > 0
-};
-
 class MatchFinder {
  public:
-  // `size` must stay below 2^32 - 1: positions are kept in 32 bits.
-  MatchFinder(const uint8_t* data, size_t size) : data_(data), size_(static_cast<uint32_t>(size)) {
-    hashBits_ = 8;
-    while (hashBits_ < kMaxHashBits && (size_t{1} << hashBits_) < size) ++hashBits_;
-    head_.assign(size_t{1} << hashBits_, kNone);
-    longHead_.assign(size_t{1} << hashBits_, kNone);
+  enum Mode {
+    kLongest,  // Longest(Range) and Skip(Range): both chains
+    kNearest,  // Nearest(): the 4-byte chain is enough
+  };
+
+  // The most positions one scan may visit.
+  static constexpr size_t kMaxSpan = size_t{1} << 31;
+
+  // Starts a scan of data[0, size) at `origin`. In kLongest mode positions
+  // origin, origin+1, ... must then be visited in order, each exactly once,
+  // by Longest(Range) or Skip(Range); in kNearest mode Nearest is asked at
+  // rising positions and enters the rest itself. At most `span` positions,
+  // span <= kMaxSpan; `size` must stay below 2^32 - 1.
+  void Start(const uint8_t* data, size_t size, size_t origin, size_t span, Mode mode) {
+    base_ = data + origin;
+    origin_ = origin;
+    next_ = origin;
+    end_ = static_cast<uint32_t>(size - origin);
+    mode_ = mode;
+    // Positions go on rising from one scan to the next, so whatever the
+    // tables hold from earlier scans lies out of the window; they are
+    // cleared only when positions would overflow.
+    const uint64_t bias = uint64_t{limit_} + kWindowSize;
+    const bool fresh = head4_.empty() || (mode == kLongest && head8_.empty()) ||
+                       bias + span + kWindowSize > 0xFFFFFFFFu;
+    if (fresh) {
+      head4_.assign(size_t{1} << kHashBits, 0);
+      if (mode == kLongest || !head8_.empty()) head8_.assign(size_t{1} << kHashBits, 0);
+      bias_ = kWindowSize;
+    } else {
+      bias_ = static_cast<uint32_t>(bias);
+    }
+    limit_ = bias_ + static_cast<uint32_t>(span);
+    runCount_ = 0;
+    for (uint32_t& k : lastRunOf_) k = kNoRun;
+    runStart_ = runEnd_ = 0;
+    lastDistance_ = 0;
   }
 
-  // The longest match at `pos`. Positions must be visited in order 0, 1,
-  // 2, ... each exactly once: the call also enters `pos` into the chains.
-  Match Next(uint32_t pos) {
-    if (pos + MIN_MATCH > size_) return Match{0, 0};  // too close to the end; nothing to enter
+  // The longest match at pos: 0, or MIN_MATCH..MAX_MATCH. Enters pos.
+  uint32_t Longest(size_t pos) {
+    const uint32_t p = Relative(pos);
+    const uint32_t left = end_ - p;
+    if (left < MIN_MATCH) {
+      lastDistance_ = 0;
+      return 0;
+    }
+    const uint32_t limit = left < MAX_MATCH ? left : MAX_MATCH;
+    if (InsideRun(p)) return RunLongest(p, limit);
+    if (StartsRun(p)) {
+      BeginRun(p);
+      return ExamineEarlierRuns(p, limit);
+    }
+    return ChainLongest(p, limit);
+  }
 
-    const uint8_t* here = data_ + pos;
-    const uint32_t limit = size_ - pos < MAX_MATCH ? size_ - pos : MAX_MATCH;
-    const uint32_t h = Hash(here);
-    const uint32_t run = RunLength(pos, limit + 1);  // exact when <= limit
-    const bool insideRun = run >= MIN_MATCH && pos > 0 && data_[pos - 1] == here[0];
-    // Is pos on a long chain (first kLongKey bytes, not all equal)?
-    const bool longKey = size_ - pos >= kLongKey && run < kLongKey;
-    const uint32_t longHash = longKey ? LongHash(here) : 0;
+  // Longest(pos) for pos = from..to-1, into out[pos - from]. The same
+  // answers; the common case (no run, MAX_MATCH + 8 bytes ahead) runs in
+  // one loop with the walks inline.
+  void LongestRange(size_t from, size_t to, uint8_t* out) {
+    const uint32_t first = Relative(from), last = Relative(to);
+    const uint32_t fastEnd = end_ > MAX_MATCH + 8 ? end_ - (MAX_MATCH + 8) : 0;
+    const uint32_t shift = 32 - kHashBits;
+    uint32_t* const head4 = head4_.data();
+    uint32_t* const head8 = head8_.data();
+    uint32_t lastDistance = lastDistance_;
+    for (uint32_t p = first; p < last; ++p) {
+      const uint8_t* here = base_ + p;
+      if (!kFastPath || p >= fastEnd || InsideRun(p) || StartsRun(p)) {
+        lastDistance_ = lastDistance;
+        out[p - first] = static_cast<uint8_t>(Longest(p + origin_));
+        lastDistance = lastDistance_;
+        continue;
+      }
+      const uint64_t w0 = Load64(here);
+      const uint32_t now = p + bias_;
+      const uint32_t h4 = (static_cast<uint32_t>(w0) * 2654435761u) >> shift;
+      const uint32_t h8 = static_cast<uint32_t>((w0 * 0x9E3779B97F4A7C15ull) >> (shift + 32));
+      const uint32_t chain8 = head8[h8], chain4 = head4[h4];
+      prev8_[now & kWindowMask] = chain8;
+      head8[h8] = now;
+      prev4_[now & kWindowMask] = chain4;
+      head4[h4] = now;
 
-    uint32_t bestLen, bestDistance;
-    if (insideRun && run < limit) {
-      // Distance 1 gives the rest of the run; only an earlier run can give
-      // more (see the top of this file).
-      if (tailRunEnd_ != pos + run) ExamineEarlierRuns(pos, pos + run, h);
-      bestLen = run + (tailGain_[run] < limit - run ? tailGain_[run] : limit - run);
-      bestDistance = bestLen > run ? tailDistance_[run] : 1;
-    } else {
-      bestLen = MIN_MATCH - 1;
-      bestDistance = 0;
-      // The previous position's distance usually still matches, often to
-      // the cap (repeated patterns); trying it first ends such walks at
-      // once and raises the bar for the rest.
-      if (lastDistance_ != 0 && lastDistance_ <= pos) {
-        uint32_t len = CommonLength(here - lastDistance_, here, limit);
-        if (len > bestLen) {
-          bestLen = len;
-          bestDistance = lastDistance_;
+      // Measures a candidate over the MAX_MATCH bytes ahead.
+      auto measure = [here, w0](const uint8_t* there) -> uint32_t {
+        uint64_t x = Load64(there) ^ w0;
+        if (x) return static_cast<uint32_t>(__builtin_ctzll(x) >> 3);
+        x = Load64(there + 8) ^ Load64(here + 8);
+        if (x) return 8 + static_cast<uint32_t>(__builtin_ctzll(x) >> 3);
+        x = Load64(there + 11) ^ Load64(here + 11);
+        return x ? 11 + static_cast<uint32_t>(__builtin_ctzll(x) >> 3) : MAX_MATCH;
+      };
+      uint32_t best = MIN_MATCH - 1, bestDistance = 0;
+      if (lastDistance != 0) {  // it matched at p - 1, so it lies within reach
+        best = measure(here - lastDistance);
+        bestDistance = lastDistance;
+      }
+      for (uint32_t q = chain8; best < MAX_MATCH && q + MAX_DISTANCE >= now;
+           q = prev8_[q & kWindowMask]) {
+        const uint32_t len = measure(base_ + (q - bias_));
+        if (len > best) {
+          best = len;
+          bestDistance = now - q;
         }
       }
-      if (!longKey) {
-        Walk(pos, h, run, limit, &bestLen, &bestDistance);
-      } else {
-        WalkLong(pos, longHash, limit, &bestLen, &bestDistance);
-        if (bestLen < kLongKey) Walk(pos, h, run, kLongKey - 1, &bestLen, &bestDistance);
+      if (best < kLongKey - 1) {
+        // Only 4..7 are left to find, and the first word tells them.
+        for (uint32_t q = chain4; q + MAX_DISTANCE >= now; q = prev4_[q & kWindowMask]) {
+          const uint64_t x = Load64(base_ + (q - bias_)) ^ w0;
+          const uint32_t len = static_cast<uint32_t>(__builtin_ctzll(x | (uint64_t{1} << 56)) >> 3);
+          if (len > best) {
+            best = len;
+            bestDistance = now - q;
+            if (best == kLongKey - 1) break;
+          }
+        }
+      }
+      if (best < MIN_MATCH) {
+        best = 0;
+        bestDistance = 0;
+      }
+      lastDistance = bestDistance;
+      out[p - first] = static_cast<uint8_t>(best);
+    }
+    lastDistance_ = lastDistance;
+  }
+
+  // The nearest distance at which `length` (MIN_MATCH..the longest match)
+  // bytes match at pos, or 0 when there is none. Enters pos. In kNearest
+  // mode positions need not be visited one by one: those not yet entered
+  // are entered here, and only the MAX_DISTANCE before pos, since no later
+  // query reaches further back (a run cut off there starts there, as at the
+  // origin), so a stretch with no back-reference costs nothing.
+  uint32_t Nearest(size_t pos, uint32_t length) {
+    if (next_ < pos) SkipRange(pos - next_ > MAX_DISTANCE ? pos - MAX_DISTANCE : next_, pos);
+    next_ = pos + 1;
+    const uint32_t p = Relative(pos);
+    if (end_ - p < length || length < MIN_MATCH) {
+      Skip(pos);
+      return 0;
+    }
+    if (InsideRun(p)) return RunNearest(p, length);
+    if (StartsRun(p)) {
+      BeginRun(p);
+      return RunNearest(p, length);
+    }
+    const uint8_t* here = base_ + p;
+    const uint32_t h = Hash4(here);
+    const uint32_t now = p + bias_;
+    uint32_t found = 0;
+    for (uint32_t q = head4_[h]; q + MAX_DISTANCE >= now; q = prev4_[q & kWindowMask]) {
+      if (Common(base_ + (q - bias_), here, length) == length) {
+        found = now - q;
+        break;
       }
     }
+    Enter(p, here, h);
+    return found;
+  }
 
-    // Enter pos. A position that continues a run (its predecessor began
-    // with the same four equal bytes, and was entered last on this chain)
-    // takes the predecessor's place.
-    Slot& slot = slots_[pos & kWindowMask];
-    if (insideRun) {
-      slot = slots_[(pos - 1) & kWindowMask];
-    } else {
-      slot.prev = head_[h];
-      slot.runStart = pos;
+  // Skip(pos) for pos = from..to-1: run positions are passed over at once.
+  void SkipRange(size_t from, size_t to) {
+    uint32_t p = Relative(from);
+    const uint32_t last = Relative(to);
+    const uint32_t stop = end_ - MIN_MATCH + 1 < last ? end_ - MIN_MATCH + 1 : last;
+    const uint32_t shift = 32 - kHashBits;
+    uint32_t* const head4 = head4_.data();
+    while (p < stop) {
+      if (InsideRun(p)) {
+        p = runEnd_ - MIN_MATCH + 1;  // the first position after the run's
+        continue;
+      }
+      const uint32_t w = Load32(base_ + p);
+      if (w == base_[p] * 0x01010101u || mode_ != kNearest) {
+        Skip(p + origin_);
+        ++p;
+        continue;
+      }
+      const uint32_t now = p + bias_;
+      const uint32_t h = (w * 2654435761u) >> shift;
+      prev4_[now & kWindowMask] = head4[h];
+      head4[h] = now;
+      ++p;
     }
-    head_[h] = pos;
-    if (longKey) {
-      longPrev_[pos & kWindowMask] = longHead_[longHash];
-      longHead_[longHash] = pos;
-    }
+    next_ = to;
+  }
 
-    if (bestLen < MIN_MATCH) {
-      lastDistance_ = 0;
-      return Match{0, 0};
+  // Enters pos without a query.
+  void Skip(size_t pos) {
+    next_ = pos + 1;
+    const uint32_t p = Relative(pos);
+    if (end_ - p < MIN_MATCH || InsideRun(p)) return;
+    if (StartsRun(p)) {
+      BeginRun(p);
+      return;
     }
-    lastDistance_ = bestDistance;
-    return Match{bestLen, bestDistance};
+    Enter(p, base_ + p, Hash4(base_ + p));
   }
 
  private:
-  static constexpr uint32_t kNone = 0xFFFFFFFFu;
-  static constexpr uint32_t kMaxHashBits = 15;
-  // The chain links are a ring over the window: the slot of a position is
-  // reused only 2048 positions later, when it is out of reach.
-  static constexpr uint32_t kWindowSize = 2048;
+  static constexpr uint32_t kHashBits = 16;
+  // LongestRange's inline walks read words in memory order (little-endian,
+  // GCC builtins); elsewhere every position takes the general path.
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  static constexpr bool kFastPath = true;
+#else
+  static constexpr bool kFastPath = false;
+#endif
+  static constexpr uint32_t kWindowSize = 2048;  // chain ring: a slot is reused 2048 later
   static constexpr uint32_t kWindowMask = kWindowSize - 1;
+  static constexpr uint32_t kLongKey = 8;
+  // Maximal runs of MIN_MATCH or more within a window: fewer than 2048 / 4 + 2.
+  static constexpr uint32_t kRunRing = 1024;
+  static constexpr uint32_t kMaxGain = MAX_MATCH - MIN_MATCH;
   static_assert(MAX_DISTANCE < kWindowSize, "the chain ring must cover the window");
+  static_assert(kLongKey > MIN_MATCH && kLongKey <= MAX_MATCH, "long key within match lengths");
 
-  struct Slot {
-    uint32_t prev;      // the previous position on the same chain
-    uint32_t runStart;  // first position of the run this one stands for (itself if none)
+  struct Run {
+    uint32_t start, end;  // relative positions; start clamped to the origin
+    uint32_t previous;    // index of the previous run of the same byte, or kNoRun
   };
+  static constexpr uint32_t kNoRun = 0xFFFFFFFFu;
 
-  // The walk of the long chain: every candidate for a match of kLongKey
-  // bytes or more.
-  void WalkLong(uint32_t pos, uint32_t h, uint32_t limit, uint32_t* bestLen,
-                uint32_t* bestDistance) const {
-    const uint8_t* here = data_ + pos;
-    const uint32_t oldest = pos > MAX_DISTANCE ? pos - MAX_DISTANCE : 0;
-    for (uint32_t cand = longHead_[h]; *bestLen < limit && cand != kNone && cand >= oldest;
-         cand = longPrev_[cand & kWindowMask]) {
-      const uint8_t* there = data_ + cand;
-      if (there[*bestLen] != here[*bestLen]) continue;
-      uint32_t len = CommonLength(there, here, limit);
-      if (len > *bestLen) {
-        *bestLen = len;
-        *bestDistance = pos - cand;
-      }
-    }
-  }
+  uint32_t Relative(size_t pos) const { return static_cast<uint32_t>(pos - origin_); }
 
-  // The walk of the 4-byte chain, also used at the start of a run.
-  void Walk(uint32_t pos, uint32_t h, uint32_t run, uint32_t limit, uint32_t* bestLen,
-            uint32_t* bestDistance) const {
-    const uint8_t* here = data_ + pos;
-    const uint32_t oldest = pos > MAX_DISTANCE ? pos - MAX_DISTANCE : 0;
-    for (uint32_t cand = head_[h]; *bestLen < limit && cand != kNone && cand >= oldest;
-         cand = slots_[cand & kWindowMask].prev) {
-      uint32_t from = cand;
-      const uint32_t runStart = slots_[cand & kWindowMask].runStart;
-      if (runStart != cand) {
-        // cand stands for the run positions runStart..cand, which all begin
-        // with four equal bytes. Unless pos does too, with the same byte,
-        // none of them matches (cand is here by a hash collision).
-        if (run < MIN_MATCH || data_[cand] != here[0]) continue;
-        // Take the one with as many equal bytes left as pos has, up to the
-        // limit. cand itself has the fewest left (4), or is pos - 1.
-        const uint32_t want = run < limit ? run : limit;
-        const uint32_t left = RunLength(cand, want + 1);
-        const uint32_t first = runStart > oldest ? runStart : oldest;
-        if (left < want) from = cand - first > want - left ? cand - (want - left) : first;
-      }
-      const uint8_t* there = data_ + from;
-      // A candidate must agree at bestLen to be longer than the best so far.
-      if (there[*bestLen] != here[*bestLen]) continue;
-      uint32_t len = CommonLength(there, here, limit);
-      if (len > *bestLen) {
-        *bestLen = len;
-        *bestDistance = pos - from;
-      }
-    }
-  }
-
-  // Fills tailGain_/tailDistance_ for the run that pos is inside of and
-  // that ends at `end`: for each r, how far a match r before the end of an
-  // earlier run of at least r bytes goes on past its run, and at which
-  // distance. Every such earlier run ends within MAX_DISTANCE of `end`, so
-  // its chain entry (4 before its end) is within reach of pos.
-  void ExamineEarlierRuns(uint32_t pos, uint32_t end, uint32_t h) {
-    tailRunEnd_ = end;
-    for (uint32_t& gain : tailGain_) gain = 0;
-    const uint8_t b = data_[pos];
-    const uint32_t ownStart = slots_[(pos - 1) & kWindowMask].runStart;
-    const uint32_t gainCap =
-        size_ - end < MAX_MATCH - MIN_MATCH ? size_ - end : MAX_MATCH - MIN_MATCH;
-    const uint32_t oldest = pos > MAX_DISTANCE ? pos - MAX_DISTANCE : 0;
-    for (uint32_t cand = head_[h]; cand != kNone && cand >= oldest;
-         cand = slots_[cand & kWindowMask].prev) {
-      if (cand >= ownStart || data_[cand] != b) continue;
-      const uint32_t runEnd = cand + RunLength(cand, ownStart - cand);
-      if (runEnd - cand < MIN_MATCH || end - runEnd > MAX_DISTANCE) continue;
-      const uint32_t runLength = runEnd - slots_[cand & kWindowMask].runStart;
-      const uint32_t k = runLength < kTailTable - 1 ? runLength : kTailTable - 1;
-      const uint32_t gain = CommonLength(data_ + runEnd, data_ + end, gainCap);
-      if (gain > tailGain_[k]) {
-        tailGain_[k] = gain;
-        tailDistance_[k] = end - runEnd;
-      }
-    }
-    // Runs of at least r bytes: the best over the longer ones too.
-    for (uint32_t k = kTailTable - 1; k-- > MIN_MATCH;) {
-      if (tailGain_[k + 1] > tailGain_[k]) {
-        tailGain_[k] = tailGain_[k + 1];
-        tailDistance_[k] = tailDistance_[k + 1];
-      }
-    }
-  }
-
-  uint32_t Hash(const uint8_t* p) const {
+  static uint32_t Load32(const uint8_t* p) {
     uint32_t v;
     memcpy(&v, p, 4);
-    return (v * 2654435761u) >> (32 - hashBits_);
+    return v;
   }
-  uint32_t LongHash(const uint8_t* p) const {
+  static uint64_t Load64(const uint8_t* p) {
     uint64_t v;
     memcpy(&v, p, 8);
-    return static_cast<uint32_t>((v * 0x9E3779B97F4A7C15ull) >> (64 - hashBits_));
+    return v;
+  }
+  uint32_t Hash4(const uint8_t* p) const { return (Load32(p) * 2654435761u) >> (32 - kHashBits); }
+  uint32_t Hash8(const uint8_t* p) const {
+    return static_cast<uint32_t>((Load64(p) * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
   }
 
-  // Bytes equal to data_[from] from `from` on, counting at most `cap`.
-  uint32_t RunLength(uint32_t from, uint32_t cap) const {
-    uint32_t end = size_ - from < cap ? size_ : from + cap;
-    uint32_t k = from + 1;
-    while (k < end && data_[k] == data_[from]) ++k;
-    return k - from;
-  }
-
-  // Length of the common prefix of a and b, at most `limit`.
-  static uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+  // Length of the common prefix of a and b, at most `limit` (<= MAX_MATCH);
+  // reads nothing at or past a + limit, b + limit.
+  static uint32_t Common(const uint8_t* a, const uint8_t* b, uint32_t limit) {
     uint32_t len = 0;
 #if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    while (len + 8 <= limit) {
-      uint64_t x, y;
-      memcpy(&x, a + len, 8);
-      memcpy(&y, b + len, 8);
-      if (x != y) return len + static_cast<uint32_t>(__builtin_ctzll(x ^ y) >> 3);
-      len += 8;
+    for (; len + 8 <= limit; len += 8) {
+      uint64_t x = Load64(a + len) ^ Load64(b + len);
+      if (x) return len + static_cast<uint32_t>(__builtin_ctzll(x) >> 3);
+    }
+    if (limit >= 8) {  // the last 8 bytes, overlapping what is known equal
+      uint64_t x = Load64(a + limit - 8) ^ Load64(b + limit - 8);
+      return x ? limit - 8 + static_cast<uint32_t>(__builtin_ctzll(x) >> 3) : limit;
     }
 #endif
     while (len < limit && a[len] == b[len]) ++len;
     return len;
   }
 
-  const uint8_t* data_;
-  uint32_t size_;
-  uint32_t hashBits_;
+  // Run positions: p inside the current run with at least MIN_MATCH bytes
+  // of it left, its first position excepted.
+  bool InsideRun(uint32_t p) const { return p > runStart_ && p + MIN_MATCH <= runEnd_; }
+  bool StartsRun(uint32_t p) const {
+    return Load32(base_ + p) == base_[p] * 0x01010101u;  // caller checked 4 bytes are left
+  }
+
+  // p starts a run (at the origin: a run that may have begun earlier).
+  void BeginRun(uint32_t p) {
+    const uint8_t b = base_[p];
+    const uint64_t pattern = b * 0x0101010101010101ull;
+    uint32_t e = p + MIN_MATCH;
+    while (end_ - e >= 8 && Load64(base_ + e) == pattern) e += 8;
+    while (e < end_ && base_[e] == b) ++e;
+    runStart_ = p;
+    runEnd_ = e;
+    tableFor_ = kNoTable;
+    runs_[runCount_ % kRunRing] = Run{p, e, lastRunOf_[b]};  // seen by later runs only
+    lastRunOf_[b] = runCount_++;
+  }
+
+  uint32_t RunLongest(uint32_t p, uint32_t limit) {
+    const uint32_t r = runEnd_ - p;
+    if (r >= limit) {
+      lastDistance_ = 1;
+      return limit;
+    }
+    // r < MAX_MATCH: an earlier run may add to distance 1's r bytes.
+    if (tableFor_ != runStart_) FillGainTable();
+    const uint32_t gain = gain_[r] < MAX_MATCH - r ? gain_[r] : MAX_MATCH - r;
+    lastDistance_ = gain ? gainDistance_[r] : 1;
+    return r + gain;
+  }
+
+  // The earlier runs of the current run's byte, newest first. For the first
+  // position S of the run (r = its length) the best candidate of each
+  // earlier run R is: with positions a..R.end-4 of R within reach, those
+  // with R.end - a >= r include R.end - r (r + gain); otherwise the first
+  // one reachable, R.end - a bytes.
+  uint32_t ExamineEarlierRuns(uint32_t s, uint32_t limit) {
+    const uint32_t e = runEnd_;
+    const uint32_t length = e - s;
+    const uint32_t oldest = s > MAX_DISTANCE ? s - MAX_DISTANCE : 0;
+    uint32_t best = 0, bestDistance = 0;
+    for (uint32_t k = runs_[(runCount_ - 1) % kRunRing].previous;
+         k != kNoRun && runCount_ - k <= kRunRing; k = runs_[k % kRunRing].previous) {
+      const Run& run = runs_[k % kRunRing];
+      if (run.end < oldest + MIN_MATCH) break;
+      const uint32_t a = run.start > oldest ? run.start : oldest;
+      uint32_t len, from;
+      if (run.end - a >= length) {
+        len = length + Common(base_ + run.end, base_ + e, GainCap(e));
+        from = run.end - length;
+      } else {
+        len = run.end - a;
+        from = a;
+      }
+      if (len > best) {
+        best = len;
+        bestDistance = s - from;
+        if (best >= limit) break;
+      }
+    }
+    if (best > limit) best = limit;
+    lastDistance_ = best >= MIN_MATCH ? bestDistance : 0;
+    return best >= MIN_MATCH ? best : 0;
+  }
+
+  uint32_t GainCap(uint32_t e) const { return end_ - e < kMaxGain ? end_ - e : kMaxGain; }
+
+  // gain_[r], r = MIN_MATCH..MAX_MATCH-1: how far the bytes behind an
+  // earlier run of at least r bytes, ending within MAX_DISTANCE of this
+  // run's end, agree with those behind this run; 0 if none.
+  void FillGainTable() {
+    tableFor_ = runStart_;
+    const uint32_t e = runEnd_;
+    for (uint32_t& g : gain_) g = 0;
+    const uint32_t cap = GainCap(e);
+    if (cap == 0 || e - runStart_ <= MIN_MATCH) return;
+    const uint32_t needed = e - runStart_ - 1 < MAX_MATCH - 1 ? e - runStart_ - 1 : MAX_MATCH - 1;
+    for (uint32_t k = runs_[(runCount_ - 1) % kRunRing].previous;
+         k != kNoRun && runCount_ - k <= kRunRing; k = runs_[k % kRunRing].previous) {
+      const Run& run = runs_[k % kRunRing];
+      if (e - run.end > MAX_DISTANCE) break;
+      const uint32_t g = Common(base_ + run.end, base_ + e, cap);
+      const uint32_t len = run.end - run.start;
+      const uint32_t slot = len < MAX_MATCH - 1 ? len : MAX_MATCH - 1;
+      if (g > gain_[slot]) {
+        gain_[slot] = g;
+        gainDistance_[slot] = e - run.end;
+      }
+      if (g == cap && slot >= needed) break;  // nothing further can do better
+    }
+    for (uint32_t r = MAX_MATCH - 1; r-- > MIN_MATCH;) {
+      if (gain_[r + 1] > gain_[r]) {
+        gain_[r] = gain_[r + 1];
+        gainDistance_[r] = gainDistance_[r + 1];
+      }
+    }
+  }
+
+  // Nearest for a run position p (r bytes left): distance 1 when it gives
+  // enough, else the nearest earlier run position that does.
+  uint32_t RunNearest(uint32_t p, uint32_t length) {
+    const uint32_t e = runEnd_;
+    const uint32_t r = e - p;
+    if (p > runStart_ && length <= r) return 1;
+    const uint32_t oldest = p > MAX_DISTANCE ? p - MAX_DISTANCE : 0;
+    for (uint32_t k = runs_[(runCount_ - 1) % kRunRing].previous;
+         k != kNoRun && runCount_ - k <= kRunRing; k = runs_[k % kRunRing].previous) {
+      const Run& run = runs_[k % kRunRing];
+      if (run.end < oldest + MIN_MATCH) break;
+      const uint32_t a = run.start > oldest ? run.start : oldest;
+      if (length <= r) {
+        if (run.end - a >= length) return p - (run.end - length);
+      } else if (run.end - a >= r && Common(base_ + run.end, base_ + e, length - r) == length - r) {
+        return p - (run.end - r);
+      }
+    }
+    return 0;
+  }
+
+  uint32_t ChainLongest(uint32_t p, uint32_t limit) {
+    const uint8_t* here = base_ + p;
+    const uint32_t now = p + bias_;
+    uint32_t best = MIN_MATCH - 1, bestDistance = 0;
+    if (lastDistance_ != 0 && lastDistance_ <= p) {
+      uint32_t len = Common(here - lastDistance_, here, limit);
+      if (len > best) {
+        best = len;
+        bestDistance = lastDistance_;
+      }
+    }
+    const uint32_t h4 = Hash4(here);
+    if (limit >= kLongKey) {
+      const uint32_t h8 = Hash8(here);
+      if (best < limit) Walk(head8_[h8], prev8_, here, now, limit, &best, &bestDistance);
+      if (best < kLongKey) Walk(head4_[h4], prev4_, here, now, kLongKey - 1, &best, &bestDistance);
+      prev8_[now & kWindowMask] = head8_[h8];
+      head8_[h8] = now;
+    } else if (best < limit) {
+      Walk(head4_[h4], prev4_, here, now, limit, &best, &bestDistance);
+    }
+    prev4_[now & kWindowMask] = head4_[h4];
+    head4_[h4] = now;
+    if (best < MIN_MATCH) {
+      lastDistance_ = 0;
+      return 0;
+    }
+    lastDistance_ = bestDistance;
+    return best;
+  }
+
+  // Every candidate on a chain within the window; each must agree at the
+  // byte *best to do better.
+  void Walk(uint32_t q, const uint32_t* prev, const uint8_t* here, uint32_t now, uint32_t limit,
+            uint32_t* best, uint32_t* bestDistance) const {
+    for (; q + MAX_DISTANCE >= now && *best < limit; q = prev[q & kWindowMask]) {
+      const uint8_t* there = base_ + (q - bias_);
+      if (there[*best] != here[*best]) continue;
+      uint32_t len = Common(there, here, limit);
+      if (len > *best) {
+        *best = len;
+        *bestDistance = now - q;
+      }
+    }
+  }
+
+  // Enters a non-run position.
+  void Enter(uint32_t p, const uint8_t* here, uint32_t h4) {
+    const uint32_t now = p + bias_;
+    if (mode_ == kLongest && end_ - p >= kLongKey) {
+      const uint32_t h8 = Hash8(here);
+      prev8_[now & kWindowMask] = head8_[h8];
+      head8_[h8] = now;
+    }
+    prev4_[now & kWindowMask] = head4_[h4];
+    head4_[h4] = now;
+  }
+
+  const uint8_t* base_ = nullptr;  // data + origin_
+  size_t origin_ = 0;
+  size_t next_ = 0;     // the next position to enter (kNearest enters lazily)
+  uint32_t bias_ = 0;   // internal position of the origin
+  uint32_t limit_ = 0;  // internal positions of this scan stay below
+  uint32_t end_ = 0;    // relative end of the input
+  Mode mode_ = kLongest;
   uint32_t lastDistance_ = 0;
-  std::vector<uint32_t> head_;
-  Slot slots_[kWindowSize] = {};
+  std::vector<uint32_t> head4_, head8_;
+  uint32_t prev4_[kWindowSize];
+  uint32_t prev8_[kWindowSize];
 
-  // The long chains: positions by their first kLongKey bytes, for those
-  // whose first kLongKey bytes are not all equal (runs use the 4-byte
-  // chains and their own shortcuts). For such a position every candidate
-  // for a match of kLongKey or more is on its long chain.
-  static constexpr uint32_t kLongKey = 8;
-  static_assert(kLongKey > MIN_MATCH && kLongKey <= MAX_MATCH, "long key within match lengths");
-  std::vector<uint32_t> longHead_;
-  uint32_t longPrev_[kWindowSize] = {};
-
-  // The table of ExamineEarlierRuns, indexed by the bytes left in the run
-  // (MIN_MATCH..MAX_MATCH - 1; a run with more left reaches the cap at
-  // distance 1). tailRunEnd_ tells which run it describes.
-  static constexpr uint32_t kTailTable = MAX_MATCH;
-  uint32_t tailRunEnd_ = 0;
-  uint32_t tailGain_[kTailTable] = {};
-  uint32_t tailDistance_[kTailTable] = {};
+  Run runs_[kRunRing];
+  uint32_t runCount_ = 0;
+  uint32_t lastRunOf_[256];
+  uint32_t runStart_ = 0, runEnd_ = 0;  // the current (latest) run
+  static constexpr uint32_t kNoTable = 0xFFFFFFFFu;
+  uint32_t tableFor_ = kNoTable;  // runStart_ of the run gain_ describes
+  uint32_t gain_[MAX_MATCH] = {};
+  uint32_t gainDistance_[MAX_MATCH] = {};
 };
 
 }  // namespace popbox

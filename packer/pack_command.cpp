@@ -63,17 +63,23 @@ struct Prepared {
   std::exception_ptr failure;
   std::vector<uint8_t> data;
   RecordContents contents{false, {}};
+  bool large = false;  // read only: the writer compresses it with every job
 };
+
+// A file this large is compressed by the writer on all jobs and written as
+// it is encoded; smaller ones are compressed whole, one per job.
+constexpr uint64_t LARGE_FILE = uint64_t{8} << 20;
 
 // Reads and compresses the records on `jobs` threads, and hands them out
 // strictly in order. Each record's result depends on nothing but its own
 // bytes, so the output is the same for any number of jobs. Workers stay at
 // most a window of records and of bytes ahead of the writer, which bounds
-// the memory held.
+// the memory held: MAX_HELD bytes of files and their packed forms beside
+// the one large file the writer works on.
 class Compressor {
  public:
-  Compressor(const std::vector<AppRecord>& records, Encoder encoder, unsigned jobs)
-      : records_(records), encoder_(encoder), slots_(records.size()), window_(4 * jobs) {
+  Compressor(const std::vector<AppRecord>& records, bool compress, unsigned jobs)
+      : records_(records), compress_(compress), slots_(records.size()), window_(4 * jobs) {
     for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { Work(); });
   }
   ~Compressor() {
@@ -107,7 +113,7 @@ class Compressor {
   }
 
  private:
-  static constexpr uint64_t MAX_HELD = uint64_t{256} << 20;
+  static constexpr uint64_t MAX_HELD = uint64_t{32} << 20;
 
   bool MayStart() const {
     if (next_ >= records_.size()) return true;
@@ -116,6 +122,7 @@ class Compressor {
   }
 
   void Work() {
+    EncoderScratch scratch;
     for (;;) {
       size_t index;
       {
@@ -130,12 +137,11 @@ class Compressor {
       try {
         if (record.type == BLOB_FILE) {
           result.data = ReadWholeFile(record.hostPath, MAX_FILE_SIZE);
-          if (encoder_) {
-            result.contents =
-                ChooseContents(result.data.data(), result.data.size(), encoder_, &encoded);
-          } else {
-            encoded += result.data.size();
+          result.large = compress_ && result.data.size() >= LARGE_FILE;
+          if (compress_ && !result.large) {
+            result.contents = ChooseContents(result.data.data(), result.data.size(), &scratch);
           }
+          if (!result.large) encoded += result.data.size();
         }
       } catch (...) {
         result.failure = std::current_exception();
@@ -150,11 +156,11 @@ class Compressor {
   }
 
  public:
-  std::atomic<uint64_t> encoded{0};  // bytes read and compressed so far, for the progress
+  std::atomic<uint64_t> encoded{0};  // bytes of small files read and compressed, for the progress
 
  private:
   const std::vector<AppRecord>& records_;
-  Encoder encoder_;  // null: store everything
+  const bool compress_;  // false: store everything
   std::vector<Prepared> slots_;
   const size_t window_;
   std::mutex mutex_;
@@ -308,15 +314,25 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
   Progress progress(diagnostics, !options.quiet && StderrIsTerminal(), totalBytes, totalFiles);
   Diagnostics memory;
   {
-    Compressor compressor(records, options.store ? nullptr : EncodeOptimal,
-                          options.jobs < 1 ? 1 : options.jobs);
-    auto tick = [&] { progress.Update(writer.Totals().files, compressor.encoded); };
+    const unsigned jobs = options.jobs < 1 ? 1 : options.jobs;
+    Compressor compressor(records, !options.store, jobs);
+    uint64_t largeDone = 0;  // of the large files, including the one being written
+    auto tick = [&] { progress.Update(writer.Totals().files, compressor.encoded + largeDone); };
     for (size_t i = 0; i < records.size(); ++i) {
       Prepared prepared = compressor.Take(i, tick);
       if (records[i].type == BLOB_FOLDER) {
         writer.AddFolder(records[i].recordName);
       } else {
-        uint64_t held = writer.AddFile(records[i].recordName, prepared.data, prepared.contents);
+        const uint64_t before = largeDone;
+        uint64_t held =
+            prepared.large
+                ? writer.AddFileCompressing(records[i].recordName, prepared.data, jobs,
+                                            [&](uint64_t done) {
+                                              largeDone = before + done / 2;
+                                              tick();
+                                            })
+                : writer.AddFile(records[i].recordName, prepared.data, prepared.contents);
+        if (prepared.large) largeDone = before + prepared.data.size();
         if (held > MEMORY_WARNING) {
           memory.Warning(records[i].hostPath, 0,
                          "the setup needs " + std::to_string(held >> 20) +

@@ -1,26 +1,16 @@
 #include "packer/payload_writer.h"
 
-#include <string.h>
-
 #include <stdexcept>
 
+#include "packer/encoder.h"
 #include "packer/host_file.h"
 #include "payload/payload_format.h"
-#include "payload/unpack.h"
 
 namespace popbox {
 
-RecordContents ChooseContents(const uint8_t* data, size_t size, Encoder encoder,
-                              std::atomic<uint64_t>* done) {
-  std::vector<uint8_t> packed = encoder(data, size, done);
+RecordContents ChooseContents(const uint8_t* data, size_t size, EncoderScratch* scratch) {
+  std::vector<uint8_t> packed = EncodeOptimal(data, size, scratch);
   if (packed.size() >= size) return {false, {}};
-
-  std::vector<uint8_t> check(size);
-  uint32_t got = UnpackBlob(packed.data(), static_cast<uint32_t>(packed.size()), check.data(),
-                            static_cast<uint32_t>(size));
-  if (got != size || memcmp(check.data(), data, size) != 0) {
-    throw std::logic_error("the encoder produced a stream that does not decode to its input");
-  }
   return {true, std::move(packed)};
 }
 
@@ -55,6 +45,25 @@ uint64_t PayloadWriter::AddFile(const std::string& name, const std::vector<uint8
   totals_.unpackedBytes += size;
   totals_.storedBytes += stored.size();
   return contents.compressed ? uint64_t{size} + stored.size() : size;
+}
+
+uint64_t PayloadWriter::AddFileCompressing(const std::string& name,
+                                           const std::vector<uint8_t>& data, unsigned jobs,
+                                           const std::function<void(uint64_t)>& progress) {
+  if (data.size() >= 0xFFFFFFFFu) throw std::logic_error("file too large for a record: " + name);
+  OptimalOptions options;
+  options.jobs = jobs;
+  options.progress = progress;
+  OptimalEncoder encoder(data.data(), data.size(), options);
+  if (encoder.PackedSize() >= data.size()) return AddFile(name, data, {false, {}});
+  uint32_t size = static_cast<uint32_t>(data.size());
+  uint32_t packed = static_cast<uint32_t>(encoder.PackedSize());
+  WriteHeader(BLOB_FILE, name, size, packed);
+  encoder.Write([this](const uint8_t* bytes, size_t count) { out_.Write(bytes, count); });
+  ++totals_.files;
+  totals_.unpackedBytes += size;
+  totals_.storedBytes += packed;
+  return uint64_t{size} + packed;
 }
 
 void PayloadWriter::Finish() { WriteHeader(BLOB_END, "", 0, 0); }

@@ -4,18 +4,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace popbox {
 
+class EncoderScratch;
 class StagedFile;
-
-// An encoder; it adds the bytes it has worked through to `done` as it goes,
-// when that is not null.
-using Encoder = std::vector<uint8_t> (*)(const uint8_t* data, size_t size,
-                                         std::atomic<uint64_t>* done);
 
 // The contents of one file record as they are stored.
 struct RecordContents {
@@ -23,12 +19,11 @@ struct RecordContents {
   std::vector<uint8_t> packed;  // the compressed bytes; empty when stored
 };
 
-// Compresses `data` with `encoder` and keeps the result only when it is
-// strictly smaller: equal sizes mean "stored" to the reader. The result is
-// decoded again and compared before it is accepted, so an encoder fault
-// throws std::logic_error instead of producing a setup that cannot install.
-RecordContents ChooseContents(const uint8_t* data, size_t size, Encoder encoder,
-                              std::atomic<uint64_t>* done = nullptr);
+// Compresses `data` on one thread with the optimal encoder, which decodes
+// what it writes and compares it before handing it out, and keeps the
+// result only when it is strictly smaller: equal sizes mean "stored" to the
+// reader.
+RecordContents ChooseContents(const uint8_t* data, size_t size, EncoderScratch* scratch = nullptr);
 
 struct PayloadTotals {
   uint32_t folders = 0;
@@ -49,6 +44,13 @@ class PayloadWriter {
   // unpacked when it is compressed, else the contents once.
   uint64_t AddFile(const std::string& name, const std::vector<uint8_t>& data,
                    const RecordContents& contents);
+  // The same for a file compressed here, on `jobs` threads, and written as
+  // it is encoded, so that its packed stream is never held whole: the
+  // exact packed size is known before the first byte. Stored when
+  // compressing does not make it strictly smaller. `progress` gets the
+  // bytes done, out of 2 * data.size().
+  uint64_t AddFileCompressing(const std::string& name, const std::vector<uint8_t>& data,
+                              unsigned jobs, const std::function<void(uint64_t)>& progress);
   // The end record: 13 bytes, all zero but the magic.
   void Finish();
 

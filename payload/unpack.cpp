@@ -34,11 +34,13 @@ inline unsigned FirstEscapeIn(uint64_t word) {
 // next token overwrites it). An overlapping back-reference is copied byte by
 // byte in forward order, which is what makes it repeat its last `distance`
 // bytes as a pattern.
-uint32_t UnpackBlob(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
-                    uint32_t capacity) {
+uint32_t UnpackBlobAt(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+                      uint32_t start, uint32_t capacity) {
+  if (start > capacity) return UNPACK_FAILED;
   const uint8_t* in = source;
   const uint8_t* const inEnd = source + sourceLength;
-  uint8_t* out = destination;
+  uint8_t* const first = destination + start;  // the first byte this call writes
+  uint8_t* out = first;
   uint8_t* const outEnd = destination + capacity;
 
   while (in < inEnd) {
@@ -81,7 +83,8 @@ uint32_t UnpackBlob(const uint8_t* source, uint32_t sourceLength, uint8_t* desti
       continue;
     }
 
-    // Back-reference: n bytes from `distance` back, within this output.
+    // Back-reference: n bytes from `distance` back, within this output and
+    // the history before it.
     uint32_t n = (c >> 3) - 12;
     uint32_t distance = ((c & 7) << 8) | f;
     if (distance == 0 || distance > static_cast<size_t>(out - destination)) return UNPACK_FAILED;
@@ -100,7 +103,7 @@ uint32_t UnpackBlob(const uint8_t* source, uint32_t sourceLength, uint8_t* desti
     }
     out += n;
   }
-  return static_cast<uint32_t>(out - destination);
+  return static_cast<uint32_t>(out - first);
 }
 
 }  // namespace popbox

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Packing speed and memory, in one run on one folder: `popbox pack` with one
+# job and with N against `tar | gzip -9` and `tar | xz -9`, then one large
+# file alone (time and peak memory with one job and with N), then the
+# decoder against LZ4 and zlib (popbox-bench on the small corpus).
+#
+#   bench/pack-speed.sh [LARGE_MB] [JOBS]     (defaults 300 and nproc)
+#
+# The folder is the benchmark corpus (bench/gather-corpus.sh: Wine's DLLs,
+# licence texts, manual pages, .gz files) plus four of Wine's large 32-bit
+# DLLs, the application folder of bench/install/run.sh. The large file is
+# that folder's files laid end to end until it is LARGE_MB megabytes.
+# Needs POPBOX_BIN_DIR (default build/bin) with popbox and popbox-bench.
+# Every figure is one run: wall time and peak resident memory from
+# /usr/bin/time.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+bin="${POPBOX_BIN_DIR:-$here/../build/bin}"
+large_mb="${1:-300}"
+jobs="${2:-$(nproc)}"
+
+work="$(mktemp -d /tmp/popbox-pack-speed.XXXXXX)"
+trap 'rm -rf "$work"' EXIT
+app="$work/app"
+"$here/gather-corpus.sh" "$app" >/dev/null
+cp -r "$app" "$work/corpus"  # the small corpus, for popbox-bench
+mkdir -p "$app/bin"
+for dll in shell32.dll msxml3.dll comctl32.dll ole32.dll; do
+  cp -L "/usr/lib/i386-linux-gnu/wine/i386-windows/$dll" "$app/bin/"
+done
+printf '%s\r\n' '[Install]' 'Title=Bench App Setup' 'DefaultAppDir=<Program Files>\Bench App' \
+  'StartProgramsLink=<Programs Menu>\Bench App.lnk' 'DesktopLink=<Desktop>\Bench App.lnk' \
+  'LinkTarget=dll\notepad.exe' >"$app/Setup.ini"
+bytes="$(find "$app" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')"
+
+# measure NAME OUTPUT COMMAND...: a table row of wall seconds, peak MiB and
+# the output's size; the seconds are kept in $seconds for the ratios.
+measure() {
+  local name=$1 output=$2
+  shift 2
+  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || {
+    cat "$work/stderr" >&2
+    exit 1
+  }
+  read -r seconds kib <"$work/time"
+  printf '| %s | %s | %d | %d |\n' "$name" "$seconds" $((kib / 1024)) "$(stat -c %s "$output")"
+}
+mbs() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / 1e6 / s }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+echo "Folder: $(find "$app" -type f | wc -l) files, $bytes bytes; $(nproc) cores, jobs $jobs"
+echo
+echo "| packer | seconds | peak MiB | output bytes |"
+echo "|---|---:|---:|---:|"
+measure "popbox pack --jobs 1" "$work/one.exe" "$bin/popbox" pack "$app" -o "$work/one.exe" -q --jobs 1
+one=$seconds
+measure "popbox pack --jobs $jobs" "$work/n.exe" "$bin/popbox" pack "$app" -o "$work/n.exe" -q --jobs "$jobs"
+n=$seconds
+cmp -s "$work/one.exe" "$work/n.exe" || echo "(the two setups differ: a fault)"
+measure "tar | gzip -9" "$work/app.tar.gz" sh -c "tar -C '$app' -cf - . | gzip -9 >'$work/app.tar.gz'"
+gzip=$seconds
+measure "tar | xz -9" "$work/app.tar.xz" sh -c "tar -C '$app' -cf - . | xz -9 -T1 >'$work/app.tar.xz'"
+xz=$seconds
+echo
+echo "Encode MB/s: $(mbs "$bytes" "$one") with one job, $(mbs "$bytes" "$n") with $jobs." \
+  "gzip -9 / popbox --jobs 1: $(ratio "$gzip" "$one"); xz -9 / popbox --jobs 1: $(ratio "$xz" "$one")."
+
+# One large file: the folder's files end to end.
+mkdir -p "$work/large"
+printf '%s\r\n' '[Install]' 'Title=Bench App Setup' 'DefaultAppDir=<Program Files>\Bench App' \
+  'StartProgramsLink=<Programs Menu>\Bench App.lnk' 'DesktopLink=<Desktop>\Bench App.lnk' \
+  'LinkTarget=big.bin' >"$work/large/Setup.ini"
+: >"$work/large/big.bin"
+while [ "$(stat -c %s "$work/large/big.bin")" -lt $((large_mb * 1000000)) ]; do
+  find "$app" -type f ! -name Setup.ini -print0 | sort -z | xargs -0 cat >>"$work/large/big.bin"
+done
+truncate -s $((large_mb * 1000000)) "$work/large/big.bin"
+echo
+echo "One file of $((large_mb * 1000000)) bytes; peak memory bound (2 x file + 64 MiB):" \
+  "$(((2 * large_mb * 1000000) / 1048576 + 64)) MiB"
+echo
+echo "| packer | seconds | peak MiB | output bytes |"
+echo "|---|---:|---:|---:|"
+measure "popbox pack --jobs 1" "$work/big1.exe" "$bin/popbox" pack "$work/large" -o "$work/big1.exe" -q --jobs 1
+big1=$seconds
+measure "popbox pack --jobs $jobs" "$work/bign.exe" "$bin/popbox" pack "$work/large" -o "$work/bign.exe" -q --jobs "$jobs"
+bign=$seconds
+cmp -s "$work/big1.exe" "$work/bign.exe" || echo "(the two setups differ: a fault)"
+echo
+echo "Speed-up of one large file with $jobs jobs: $(ratio "$big1" "$bign")"
+rm -rf "$work/large" "$work"/big*.exe
+
+echo
+echo "Decoder and encoders per file on the small corpus ($(du -sb "$work/corpus" | cut -f1) bytes), popbox-bench:"
+echo
+"$bin/popbox-bench" "$work/corpus"
