@@ -19,37 +19,14 @@
 
 namespace {
 
-const char* const WORDS[] = {"Vendor",
-                             "Install",
-                             "install",
-                             "Installed Message",
-                             "PRIVATE",
-                             "Name",
-                             "URL",
-                             "Title",
-                             "DefaultAppDir",
-                             "",
-                             "[",
-                             "=",
-                             "  spaced  ",
-                             "a\r\nb",
-                             "[Install]\r\nTitle=x",
-                             "<Desktop>\\x.lnk",
-                             "<Program Files>\\A",
-                             "<<x>"};
+// clang-format off
+const char* const WORDS[] = {"Vendor", "Install", "install", "Installed Message", "PRIVATE", "Name",
+    "URL", "Title", "DefaultAppDir", "", "[", "=", "  spaced  ", "a\r\nb", "[Install]\r\nTitle=x",
+    "<Desktop>\\x.lnk", "<Program Files>\\A", "<<x>"};
 constexpr int WORD_COUNT = sizeof WORDS / sizeof *WORDS;
-enum {
-  SELECT,
-  GET_STRING,
-  SECTION_TEXT,
-  FIND_KEY,
-  SET_VALUE,
-  TRUNCATE,
-  GET_PATH,
-  COPY,
-  RESERVE,
-  KINDS
-};
+enum { SELECT, GET_STRING, SECTION_TEXT, FIND_KEY, SET_VALUE, TRUNCATE, GET_PATH, COPY, RESERVE,
+       KINDS };
+// clang-format on
 
 struct Op {
   int kind, size, extra, name[3], value[3];  // a word, or (past the table) a piece of the text

@@ -1,5 +1,6 @@
-// The encoder: never larger than an exhaustive search finds possible, and
-// always decoding to its input; and the rule that a record is stored
+// The encoder: never larger than an exhaustive search finds possible,
+// always decoding to its input, the same bytes however the work is cut up
+// (which also holds the match finder to the whole search); and the rule that a record is stored
 // unless compressing makes it strictly smaller.
 #include "packer/encoder.h"
 
@@ -40,7 +41,8 @@ size_t ExhaustiveMinimum(const Bytes& data) {
 }
 
 ::testing::AssertionResult RoundTrips(const Bytes& data, size_t* packedSize = nullptr) {
-  Bytes packed = EncodeOptimal(data.data(), data.size());
+  static EncoderScratch scratch;  // as each of pack's threads keeps one
+  Bytes packed = EncodeOptimal(data.data(), data.size(), &scratch);
   if (packedSize) *packedSize = packed.size();
   std::unique_ptr<uint8_t[]> out(new uint8_t[data.size() + 1]);
   uint32_t n = UnpackBlob(packed.data(), uint32_t(packed.size()), out.get(), uint32_t(data.size()));
@@ -70,37 +72,76 @@ TEST(Encoder, OptimalOnEveryShortString) {
   }
 }
 
-// Longer inputs of the shapes that matter: runs past 127, periodic data,
-// escape bytes, and repeats just inside and just outside the window.
+// Inputs of the shapes that matter: runs past 127, periodic data, escape
+// bytes, and repeats just inside and just outside the window.
+Bytes Shaped(std::mt19937& random, size_t size) {
+  Bytes data;
+  while (data.size() < size) {
+    switch (random() % 5) {
+      case 0:
+        data.insert(data.end(), random() % 300, uint8_t(random() % 3 ? 0 : 0xDF));
+        break;
+      case 1:
+        for (int k = 0, p = 1 + random() % 7; k < 40; ++k) data.push_back(uint8_t('a' + k % p));
+        break;
+      case 2: {
+        Bytes r = test::Random(random() % 60, random());
+        data.insert(data.end(), r.begin(), r.end());
+        break;
+      }
+      default: {
+        size_t back = std::min(data.size(), size_t(2040 + random() % 12));
+        size_t from = data.size() - back, n = random() % 30;
+        for (size_t k = 0; k < n && from + k < data.size(); ++k) data.push_back(data[from + k]);
+      }
+    }
+  }
+  return data;
+}
+
 TEST(Encoder, OptimalOnLongerInputs) {
   std::mt19937 random(7);
   for (int round = 0; round < 120; ++round) {
-    Bytes data;
-    while (data.size() < size_t(200 + round % 12 * 210)) {
-      switch (random() % 5) {
-        case 0:
-          data.insert(data.end(), random() % 300, uint8_t(random() % 3 ? 0 : 0xDF));
-          break;
-        case 1:
-          for (int k = 0, p = 1 + random() % 7; k < 40; ++k) data.push_back(uint8_t('a' + k % p));
-          break;
-        case 2: {
-          Bytes r = test::Random(random() % 60, random());
-          data.insert(data.end(), r.begin(), r.end());
-          break;
-        }
-        default: {
-          size_t back = std::min(data.size(), size_t(2040 + random() % 12));
-          size_t from = data.size() - back, n = random() % 30;
-          for (size_t k = 0; k < n && from + k < data.size(); ++k) data.push_back(data[from + k]);
-        }
-      }
-    }
+    Bytes data = Shaped(random, size_t(200 + round % 12 * 210));
     size_t packed = 0;
     ASSERT_TRUE(RoundTrips(data, &packed)) << round;
     ASSERT_EQ(ExhaustiveMinimum(data), packed) << round;
   }
   ASSERT_TRUE(RoundTrips(test::Random(1 << 20, 3)));
+}
+
+// A large input is planned in pieces on several threads and written in
+// chunks: no way of cutting it up changes a byte, runs and repeats across
+// the cuts included, and the exact size is known before the first byte.
+TEST(Encoder, SameBytesForAnyJobsAndPieces) {
+  std::mt19937 random(11);
+  std::vector<Bytes> inputs = {Bytes(5000, 0), Bytes(3 << 20, 0xDF)};
+  for (int round = 0; round < 6; ++round) inputs.push_back(Shaped(random, 3000 + round * 7000));
+  Bytes big = Shaped(random, 1 << 20);
+  big.insert(big.end(), big.begin(), big.begin() + (1 << 20));  // more than one chunk
+  inputs.push_back(big);
+  for (const Bytes& data : inputs) {
+    const Bytes whole = EncodeOptimal(data.data(), data.size());
+    for (size_t pieceSize : {512, 1500, 0}) {
+      for (unsigned jobs : {1, 2, 3}) {
+        OptimalOptions options;
+        options.jobs = jobs;
+        options.pieceSize = pieceSize;
+        uint64_t lastProgress = 0;
+        options.progress = [&](uint64_t done) {
+          EXPECT_GE(done, lastProgress);
+          lastProgress = done;
+        };
+        OptimalEncoder encoder(data.data(), data.size(), options);
+        EXPECT_EQ(whole.size(), encoder.PackedSize());
+        Bytes out;
+        encoder.Write([&](const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); });
+        ASSERT_TRUE(out == whole) << data.size() << " bytes, pieces " << pieceSize << ", jobs "
+                                  << jobs;
+        EXPECT_EQ(2 * data.size(), lastProgress);
+      }
+    }
+  }
 }
 
 TEST(Encoder, StoredUnlessStrictlySmaller) {
@@ -113,13 +154,10 @@ TEST(Encoder, StoredUnlessStrictlySmaller) {
                {std::string(4, 'x'), true},
                {std::string(100, '\xDF'), true}};
   for (const auto& c : cases) {
-    RecordContents contents = ChooseContents(reinterpret_cast<const uint8_t*>(c.data.data()),
-                                             c.data.size(), EncodeOptimal);
+    RecordContents contents =
+        ChooseContents(reinterpret_cast<const uint8_t*>(c.data.data()), c.data.size());
     EXPECT_EQ(c.compressed, contents.compressed) << c.data.size();
   }
-  auto broken = [](const uint8_t*, size_t, std::atomic<uint64_t>*) { return Bytes{'x'}; };
-  EXPECT_THROW(ChooseContents(reinterpret_cast<const uint8_t*>("abcdef"), 6, broken),
-               std::logic_error);
 }
 
 TEST(CodePage, ConvertsAndFoldsAsWindows) {

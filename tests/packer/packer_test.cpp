@@ -297,7 +297,7 @@ namespace {
 // The command line as authors know it from git, tar and cmake.
 TEST_F(Packer, CommandLine) {
   Bytes signedStub = FakeStub();
-  popbox::Store32(&signedStub[0x80 + 24 + 96 + 32], 40000);  // a certificate table
+  popbox::PutU32(signedStub, DIRS + 32, 40000);  // a certificate table
   WriteFile(temp / "signed.exe", signedStub);
   const struct {
     std::vector<std::string> args;
@@ -310,17 +310,7 @@ TEST_F(Packer, CommandLine) {
       {{"-V"}, 0, "popbox "},
       {{"pack", "--jobs=2", "-o=" + setup, "--stub=" + stub, app}, 0, "bytes in all"},
       {{"pack", app, "-j", "1", "-q", "--output", setup, "--stub", stub}, 0, ""},
-      {{
-           "pack",
-           app,
-           "-j1",
-           "-o" + setup,
-           "--stub",
-           stub,
-           "--",
-       },
-       0,
-       "bytes in all"},
+      {{"pack", app, "-j1", "-o" + setup, "--stub", stub, "--"}, 0, "bytes in all"},
       {{"pack", app, "--jobs"}, 2, "--jobs needs a value"},
       {{"pack", app, "-o", setup, "-o", setup}, 2, "given twice"},
       {{"pack", app, "--store=yes", "-o", setup}, 2, "takes no value"},

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "base/little_endian.h"
 #include "packer/setup_reader.h"
+#include "tests/support/small_stub.h"
 #include "tests/unit/support.h"
 
 namespace test {
@@ -24,20 +24,8 @@ inline Bytes Random(size_t size, uint32_t seed) {
   return out;
 }
 
-// A stub that passes for a Windows program: MZ, PE32 headers with one
-// section, random bytes behind them.
-inline Bytes FakeStub() {
-  Bytes stub = Random(popbox::PAYLOAD_OFFSET, 99);
-  std::fill(stub.begin(), stub.begin() + 0x200, 0);
-  auto put = [&](size_t at, uint32_t value) { popbox::Store32(&stub[at], value); };
-  const size_t pe = 0x80, optional = pe + 24, section = optional + 0xE0;
-  put(0, 'M' | 'Z' << 8), put(0x3C, pe), put(pe, 'P' | 'E' << 8);
-  put(pe + 4, 0x14C | 1 << 16), put(pe + 20, 0xE0), put(optional, 0x10B);
-  put(optional + 32, 0x1000), put(optional + 36, 0x200), put(optional + 60, 0x200);
-  put(optional + 92, 16), put(section + 12, 0x1000), put(section + 16, 0x9E00);
-  put(section + 20, 0x200);
-  return stub;
-}
+// A stub that passes for a Windows program.
+inline Bytes FakeStub() { return SmallStub(8192); }
 
 // A Setup.ini that check takes without a word; LinkTarget is readme.txt.
 inline std::string GoodScript() {

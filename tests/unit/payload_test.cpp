@@ -4,13 +4,11 @@
 #include <string.h>
 
 #include <memory>
-#include <random>
 
 #include "install/extract.h"
 #include "payload/payload_stream.h"
 #include "payload/unpack.h"
 #include "support.h"
-#include "tests/support/reference_decoder.h"
 
 using namespace popbox;
 using test::B;
@@ -79,28 +77,6 @@ TEST(Unpack, RefusesStreamsOutsideTheFormat) {
       {0x61, 0xDF, 0x05},  // cut inside a token
   };
   for (const Bytes& packed : streams) EXPECT_EQ(UNPACK_FAILED, Unpack(packed, 1000));
-}
-
-// Random streams, mostly valid, against the plain reference decoder.
-TEST(Unpack, AgreesWithTheReference) {
-  std::mt19937 random(7);
-  for (int round = 0; round < 3000; ++round) {
-    Bytes packed;
-    for (int n = random() % 40; n-- > 0;) {
-      uint32_t kind = random() % 4;
-      packed.push_back(kind ? uint8_t('a' + random() % 3) : 0xDF);
-      if (!kind) packed.push_back(uint8_t(random() % 3 ? 0x80 + random() % 128 : random() % 4));
-      if (!kind && packed.back()) packed.push_back(uint8_t(random() % 6));
-    }
-    uint32_t capacity = random() % 2 ? 4096 : random() % 64;
-    reference::Decoded want = reference::Decode(packed.data(), packed.size(), capacity);
-    Bytes got;
-    uint32_t n = Unpack(packed, capacity, &got);
-    ASSERT_EQ(want.ok ? uint32_t(want.out.size()) : UNPACK_FAILED, n) << round;
-    if (want.ok) {
-      ASSERT_EQ(want.out, got) << round;
-    }
-  }
 }
 
 struct Record {
