@@ -11,7 +11,7 @@ limit=(-max_total_time="${1:-10}")
 [ "${1:-}" != --runs ] || { limit=(-runs="$2"); shift; }
 shift || true
 targets=("$@")
-[ ${#targets[@]} -ne 0 ] || targets=(fuzz_unpack fuzz_payload fuzz_script fuzz_names fuzz_setup_file fuzz_branding)
+[ ${#targets[@]} -ne 0 ] || targets=(fuzz_unpack fuzz_payload fuzz_script fuzz_names fuzz_setup_file)
 build="${POPBOX_FUZZ_BUILD:-$root/build/fuzz}"
 mkdir -p "$build"
 (cd "$root" && cmake --preset fuzz -B "$build" && cmake --build "$build" --target fuzz-targets -j 2) \

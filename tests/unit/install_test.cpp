@@ -14,7 +14,6 @@
 #include "ui/web_address.h"
 
 using namespace popbox;
-using test::Doc;
 using test::Report;
 
 namespace {
@@ -87,19 +86,6 @@ TEST(FolderMacros, ResultsUpTo259Characters) {
   EXPECT_EQ(ErrorKind::StringOverflow, LastErrorKind());
 }
 
-TEST(FolderMacros, GetPath) {
-  Machine machine;
-  Doc doc("[Install]\r\nA=<Desktop>\\x.lnk\r\nEmpty=\r\n");
-  doc.SelectSection("Install");
-  char buffer[NAME_BUFFER_SIZE];
-  EXPECT_TRUE(doc.GetPath("A", buffer));
-  EXPECT_STREQ("C:\\Users\\u\\Desktop\\x.lnk", buffer);
-  EXPECT_TRUE(doc.GetPath("Empty", buffer));
-  EXPECT_FALSE(doc.GetPath("LinkTarget", buffer));
-  EXPECT_EQ("Bug: INI Symbol Undefined: LinkTarget", Report());
-  EXPECT_STREQ("", buffer);
-}
-
 TEST(InstallPaths, Texts) {
   const struct {
     const char* typed;
@@ -160,27 +146,11 @@ TEST(InstallPaths, RecordNames) {
                            "CONSOLE.txt", "LPT0"}) {
     EXPECT_TRUE(IsSafeRecordName(name)) << name;
   }
-  for (const char* name : {"",
-                           "..\\x",
-                           "sub\\..\\..\\x",
-                           "sub/../../x",
-                           "\\x",
-                           "/x",
-                           "C:\\x",
-                           "x:stream",
-                           "a\\\\b",
-                           "a\\",
-                           ".",
-                           "x.",
-                           "x ",
-                           "a\\..",
-                           "CON",
-                           "con.txt",
-                           "NUL .txt",
-                           "aux",
-                           "COM1",
-                           "lpt9.log",
-                           "bin\\PRN"}) {
+  // clang-format off
+  for (const char* name : {"", "..\\x", "sub\\..\\..\\x", "sub/../../x", "\\x", "/x", "C:\\x",
+                           "x:stream", "a\\\\b", "a\\", ".", "x.", "x ", "a\\..", "CON", "con.txt",
+                           "NUL .txt", "aux", "COM1", "lpt9.log", "bin\\PRN"}) {
+    // clang-format on
     EXPECT_FALSE(IsSafeRecordName(name)) << name;
   }
 }

@@ -68,17 +68,6 @@ TEST(Unpack, EveryTokenForm) {
   }
 }
 
-TEST(Unpack, RefusesStreamsOutsideTheFormat) {
-  const Bytes streams[] = {
-      Cat(B("abc"), {0xDF, 0x80, 0x00}),  // distance 0
-      Cat(B("abc"), {0xDF, 0x80, 0x04}),  // before the first byte
-      Cat(Bytes(300, 1), {0xDF, 0x81, 0x2D}),
-      {0x61, 0xDF},
-      {0x61, 0xDF, 0x05},  // cut inside a token
-  };
-  for (const Bytes& packed : streams) EXPECT_EQ(UNPACK_FAILED, Unpack(packed, 1000));
-}
-
 struct Record {
   bool ok;
   std::string name;

@@ -5,26 +5,15 @@
 //   setup-driver.exe STEPS_FILE LOG_FILE PROGRAM
 //
 // STEPS_FILE holds the steps, separated by byte 0x1E, each a name and its
-// arguments separated by byte 0x1F (the test runner writes it; texts need no
-// quoting). Steps:
-//   dialog               wait for the setup dialog; it becomes the current window
-//   window CLASS         wait for a window of another class (another installer)
-//   box [CAPTION TEXT]   wait for a message box (and compare); it becomes current
-//   caption TEXT         the current window's caption
-//   text ID TEXT         the text of control ID
-//   check ID STATE       BM_GETCHECK of control ID (0 or 1)
-//   control ID, no-control ID
-//   set ID TEXT          WM_SETTEXT to control ID
-//   click ID             BM_CLICK on an automatic check box (it toggles), a
-//                        posted BN_CLICKED on other buttons
-//   ok, cancel           posts IDOK or IDCANCEL; on a box, waits until it is gone
-//   close                posts WM_CLOSE and waits until the window is gone
-//   close-all CLASS      waits for the exit, closing every window of CLASS from
-//                        now on (a setup that fails before its dialog shows)
-//   exit CODE            the program exits with CODE
-//   signal PATH          creates PATH; wait PATH: waits until PATH exists
-//   rect PATH            writes the current window's rectangle to PATH
-//   kill                 ends the program at once
+// arguments separated by byte 0x1F. Steps: dialog (wait for the setup
+// dialog), window CLASS (another program's window), box [CAPTION TEXT] (a
+// message box, compared): each becomes the current window; caption TEXT;
+// text ID TEXT; check ID STATE (BM_GETCHECK); control ID and no-control ID;
+// set ID TEXT (WM_SETTEXT); click ID (BM_CLICK on an automatic check box,
+// else a posted BN_CLICKED); ok and cancel (posted; on a box, waits until it
+// is gone); close (WM_CLOSE, waits until gone); close-all CLASS (waits for
+// the exit, closing every window of CLASS from now on); exit CODE; signal
+// PATH (creates it) and wait PATH; rect PATH (the window's rectangle); kill.
 // Only visible top-level windows of the program count, and every one must be
 // waited for: a wait fails at once when another window appears, and at the
 // end every window seen must have been claimed by a step. Waits poll until

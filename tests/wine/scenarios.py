@@ -16,7 +16,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 import lnk_info  # noqa: E402
@@ -133,37 +132,18 @@ def make_app(folder, bin_dir, target):
 
 
 def make_icon(path):
-    """An icon of four images, each a pattern of its own: 16x16 32-bit,
-    32x32 8-bit and 48x48 4-bit bitmaps, and a 256x256 PNG."""
-    def bitmap(size, bits):
-        colours = 1 << bits if bits <= 8 else 0
-        palette = b"".join(struct.pack("<BBBB", (i * 37) % 256, (i * 91) % 256, (i * 53) % 256, 0)
-                           for i in range(colours))
-        pixel = lambda x, y: (x * 3 + y * 5 + (x * y >> 3)) % (colours or 256)
-        if bits == 32:
-            rows = [b"".join(struct.pack("<BBBB", pixel(x, y), x * 8 % 256, y * 8 % 256, 255) for x in range(size))
-                    for y in range(size)]
-        else:
-            per = 8 // bits
-            rows = [bytes(sum(pixel(x + i, y) << (bits * (per - 1 - i)) for i in range(per))
-                          for x in range(0, size, per)) for y in range(size)]
-        rows = [r + b"\0" * (-len(r) % 4) for r in rows]
-        mask = b"\0" * (((size + 31) // 32 * 4) * size)
-        return struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, bits, 0, 0, 0, 0, 0, 0) + palette + b"".join(rows) + mask
+    """An icon of four images: 16x16 32-bit, 32x32 8-bit and 48x48 4-bit
+    bitmaps, and a 256x256 PNG (ImageMagick writes that layout)."""
+    subprocess.run(["convert", "(", "-size", "16x16", "gradient:yellow-green", ")",
+                    "(", "-size", "32x32", "gradient:red-blue", "-colors", "200", "-type", "palette", ")",
+                    "(", "-size", "48x48", "gradient:white-black", "-colors", "12", "-type", "palette", ")",
+                    "(", "-size", "256x256", "gradient:red-blue", ")", path], check=True)
 
-    def png(size):
-        chunk = lambda kind, data: struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-        raw = b"".join(b"\0" + bytes((x // 32 * 32, y // 32 * 32, 128, 255)[c] for x in range(size) for c in range(4))
-                       for y in range(size))
-        return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)) +
-                chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
-    images = [(16, 32, bitmap(16, 32)), (32, 8, bitmap(32, 8)), (48, 4, bitmap(48, 4)), (256, 32, png(256))]
-    out, offset = struct.pack("<HHH", 0, 1, len(images)), 6 + 16 * len(images)
-    for size, bits, data in images:
-        out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, bits, len(data), offset)
-        offset += len(data)
-    open(path, "wb").write(out + b"".join(d for _, _, d in images))
+def icon_images(data):
+    """The images of an .ico file, in its order."""
+    count = struct.unpack_from("<H", data, 4)[0]
+    return [data[o:o + n] for n, o in (struct.unpack_from("<II", data, 14 + 16 * i) for i in range(count))]
 
 
 def tree(folder):
@@ -339,6 +319,15 @@ class Run:
                 want = self.s["probe"].rstrip("\r\n").split("\r\n")
                 if [line for line in got if line] != want:
                     fail("icon-probe read:\n  " + "\n  ".join(got))
+                # And independently of Windows, wrestool (icoutils) reads the file.
+                wrestool = lambda *a: subprocess.run(["wrestool", *a, self.setup], capture_output=True).stdout
+                if icon_images(wrestool("-x", "--type=14", "--name=101")) != \
+                        icon_images(open(os.path.join(self.work, "icon.ico"), "rb").read()):
+                    fail("wrestool reads other icon images from the setup")
+                strings = wrestool("-x", "--raw", "--type=16").decode("utf-16-le", "replace")
+                for key, value in (line.split(": ", 1) for line in want if line[:1].isupper()):
+                    if f"{key}\0{value}\0" not in strings.replace("\0\0", "\0"):
+                        fail(f"wrestool finds no {key} {value!r} in the version information")
             elif verb == "changed":  # nothing in the prefix changed but below these paths
                 allowed = [os.path.relpath(self.lin(p), self.prefix) for p in args]
                 after = snapshot(self.prefix)
