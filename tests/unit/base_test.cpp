@@ -43,6 +43,12 @@ TEST(ErrorSlot, ReportsAndLimits) {
   EXPECT_STREQ("Program files", ErrorDetail());
   AppendError("!");
   EXPECT_EQ("Bug: Macro Unknown: Program files!", test::Report());
+  // A detail is kept when it just fills the slot, else dropped whole.
+  std::string message(500, 'm');
+  ReportFailure(message.c_str(), std::string(15, 'd').c_str());
+  EXPECT_EQ(message + std::string(15, 'd'), ErrorMessage());
+  ReportFailure(message.c_str(), std::string(16, 'd').c_str());
+  EXPECT_EQ(message, ErrorMessage());
   ClearError();
   EXPECT_EQ(": ", test::Report());
 }
