@@ -269,6 +269,27 @@ TEST_F(Packer, VerifyAndListReadBack) {
   }
 }
 
+// Extract writes what the setup would, with its own code, and stops as it
+// would; names match existing ones without regard to case, as on Windows.
+TEST_F(Packer, ExtractStopsAsTheSetupWould) {
+  test::Image image;
+  image.File("Setup.ini", GoodScript()).Folder("Docs").File("DocS\\a.txt", "a").End();
+  Bytes bytes = FakeStub();
+  bytes.insert(bytes.end(), image.bytes.begin() + PAYLOAD_OFFSET, image.bytes.end());
+  WriteFile(setup, bytes);
+  ASSERT_EQ(0, Popbox({"extract", setup, temp / "x"})) << err;
+  EXPECT_EQ("a", ReadFile(temp / "x/Docs/a.txt"));
+  image = test::Image();
+  image.File("Setup.ini", GoodScript()).Folder("d").Folder("d").End();
+  bytes.resize(PAYLOAD_OFFSET);
+  bytes.insert(bytes.end(), image.bytes.begin() + PAYLOAD_OFFSET, image.bytes.end());
+  WriteFile(setup, bytes);
+  EXPECT_EQ(1, Popbox({"extract", setup, temp / "y"}));
+  EXPECT_NE(std::string::npos, err.find("\"Can't create directory .\\d\" under \"Cannot Install\""))
+      << err;
+  EXPECT_EQ(1, Popbox({"extract", setup, temp / "x"})) << "the folder must be new or empty";
+}
+
 // The command line as authors know it from git, tar and cmake.
 TEST_F(Packer, CommandLine) {
   Bytes signedStub = FakeStub();
