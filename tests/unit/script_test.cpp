@@ -146,20 +146,6 @@ TEST(Script, TruncateAtSection) {
   }
 }
 
-TEST(Script, CopiesOwnTheirText) {
-  Doc original("[V]\r\nName=a\r\n");
-  original.SelectSection("V");
-  ScriptDocument copy(original);
-  EXPECT_EQ(nullptr, copy.Cursor()) << "a copy has no selected section";
-  copy.SelectSection("V");
-  copy.SetValue("Name", "changed");
-  EXPECT_EQ("a", original.Get("Name"));
-  ScriptDocument empty(Doc(""));
-  EXPECT_EQ(nullptr, empty.Text());
-  original.Reserve(5000);
-  EXPECT_EQ("a", original.Get("Name")) << "the cursor moves with the block";
-}
-
 TEST(Script, LoadFromPayload) {
   const struct {
     const char* what;

@@ -89,20 +89,10 @@ struct Image {
 // Makes an image the file that thePayload, the setup's reader, walks.
 class OwnFile {
  public:
-  // A `size` beyond the bytes makes the file that long: one zero byte at the
-  // end, and a hole before it.
+  // A `size` beyond the bytes makes the file that long, with a hole.
   explicit OwnFile(const Bytes& bytes, uint64_t size = 0) {
     WriteFile(temp_ / "setup.exe", bytes);
-    if (size > bytes.size()) {
-      FILE* f = fopen((temp_ / "setup.exe").c_str(), "r+b");
-#ifdef _WIN32
-      _fseeki64(f, static_cast<int64_t>(size - 1), SEEK_SET);
-#else
-      fseeko(f, static_cast<off_t>(size - 1), SEEK_SET);
-#endif
-      fputc(0, f);
-      fclose(f);
-    }
+    if (size > bytes.size()) fs::resize_file(temp_ / "setup.exe", size);
     handle_ = popbox::OpenForReading((temp_ / "setup.exe").c_str());
     popbox::thePayload = popbox::PayloadStream(handle_);
   }
