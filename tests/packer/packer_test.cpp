@@ -183,6 +183,7 @@ TEST_F(Packer, CheckFindsWhatTheSetupWouldStopOn) {
       {"LinkTarget=readme.txt", ""},
       {"LinkTarget=", "Setup.ini:13: error: LinkTarget is empty"},
       {"LinkTarget=..\\readme.txt", "Setup.ini:13: error: LinkTarget"},
+      {"LinkTarget=Docs", "Setup.ini:13: error: LinkTarget \"Docs\" is a folder"},
       {"DesktopLink=<desktop>\\Example.lnk",
        "Setup.ini:11: error: the folder macro <desktop> is written in other case"},
       {"DefaultAppDir=<AppData>\\x", "Setup.ini:8: error: the folder macro <AppData> is unknown"},
@@ -213,6 +214,7 @@ TEST_F(Packer, CheckFindsWhatTheSetupWouldStopOn) {
        "Setup.ini:17: warning: [ Install ] is not read as [Install]: the setup allows no blanks"},
       {"+[MyAppSettings]", ""},
   };
+  fs::create_directories(app + "/docs");
   for (const auto& c : cases) {
     std::string line = c.line, key = line.substr(0, line.find('=') + 1), script = GoodScript();
     if (line.find("{s*") != std::string::npos) {
