@@ -296,13 +296,13 @@ class Run:
                 for p in args:
                     if os.path.lexists(self.lin(p)):
                         fail(f"{p} exists, and should not")
-            elif verb == "started":  # started PROGRAM FOLDER: record-launch.exe ran so, without arguments
+            elif verb == "started":  # started PROGRAM FOLDER: record-launch.exe ran so, shown, without arguments
                 record_path = self.lin(VARS["RECORD"])
                 wait_file(record_path)
                 record = open(record_path, newline="").read() if os.path.exists(record_path) else ""
                 command = re.search(r"command-line=(.*?) *\r\n", record)
                 if not command or command.group(1) not in (args[0], f'"{args[0]}"') or \
-                        f"module={args[0]}\r\nworking-folder={args[1]}\r\n" not in record:
+                        f"module={args[0]}\r\nworking-folder={args[1]}\r\nshow=1\r\n" not in record:
                     fail(f"the program's record is {record!r}")
             elif verb == "planted":  # exactly these planted DLLs were loaded
                 got = sorted(n[:-7] for n in os.listdir(self.work) if n.endswith(".loaded"))
