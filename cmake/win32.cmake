@@ -26,6 +26,9 @@ set(POPBOX_STUB_SOURCES
   ui/show_error.cpp
   ui/web_address.cpp
 )
+# manifest.rc takes setup.manifest in whole: a change to it rebuilds the stub.
+set_source_files_properties(app/manifest.rc PROPERTIES
+                            OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/app/setup.manifest")
 # The resource script (dialogs and icon) adds itself here.
 include(${CMAKE_SOURCE_DIR}/ui/resources.cmake)
 list(APPEND POPBOX_STUB_SOURCES ${POPBOX_STUB_RESOURCES})
