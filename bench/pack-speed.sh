@@ -28,9 +28,12 @@ mkdir -p "$app/bin"
 for dll in shell32.dll msxml3.dll comctl32.dll ole32.dll; do
   cp -L "/usr/lib/i386-linux-gnu/wine/i386-windows/$dll" "$app/bin/"
 done
-printf '%s\r\n' '[Install]' 'Title=Bench App Setup' 'DefaultAppDir=<Program Files>\Bench App' \
-  'StartProgramsLink=<Programs Menu>\Bench App.lnk' 'DesktopLink=<Desktop>\Bench App.lnk' \
-  'LinkTarget=dll\notepad.exe' >"$app/Setup.ini"
+script() {  # LINKTARGET
+  printf '%s\r\n' '[Install]' 'Title=Bench App Setup' 'DefaultAppDir=<Program Files>\Bench App' \
+    'StartProgramsLink=<Programs Menu>\Bench App.lnk' 'DesktopLink=<Desktop>\Bench App.lnk' \
+    "LinkTarget=$1"
+}
+script 'dll\notepad.exe' >"$app/Setup.ini"
 bytes="$(find "$app" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')"
 
 # measure NAME OUTPUT COMMAND...: a table row of wall seconds, peak MiB and
@@ -47,16 +50,22 @@ measure() {
 }
 mbs() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / 1e6 / s }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+# pack_twice FOLDER NAME: the table head and rows of `popbox pack` with one
+# job and with $jobs, whose setups must be the same; seconds in $one, $n.
+pack_twice() {
+  echo "| packer | seconds | peak MiB | output bytes |"
+  echo "|---|---:|---:|---:|"
+  measure "popbox pack --jobs 1" "$work/$2-1.exe" "$bin/popbox" pack "$1" -o "$work/$2-1.exe" -q --jobs 1
+  one=$seconds
+  measure "popbox pack --jobs $jobs" "$work/$2-n.exe" "$bin/popbox" pack "$1" -o "$work/$2-n.exe" -q \
+    --jobs "$jobs"
+  n=$seconds
+  cmp -s "$work/$2-1.exe" "$work/$2-n.exe" || echo "(the two setups differ: a fault)"
+}
 
 echo "Folder: $(find "$app" -type f | wc -l) files, $bytes bytes; $(nproc) cores, jobs $jobs"
 echo
-echo "| packer | seconds | peak MiB | output bytes |"
-echo "|---|---:|---:|---:|"
-measure "popbox pack --jobs 1" "$work/one.exe" "$bin/popbox" pack "$app" -o "$work/one.exe" -q --jobs 1
-one=$seconds
-measure "popbox pack --jobs $jobs" "$work/n.exe" "$bin/popbox" pack "$app" -o "$work/n.exe" -q --jobs "$jobs"
-n=$seconds
-cmp -s "$work/one.exe" "$work/n.exe" || echo "(the two setups differ: a fault)"
+pack_twice "$app" folder
 measure "tar | gzip -9" "$work/app.tar.gz" sh -c "tar -C '$app' -cf - . | gzip -9 >'$work/app.tar.gz'"
 gzip=$seconds
 measure "tar | xz -9" "$work/app.tar.xz" sh -c "tar -C '$app' -cf - . | xz -9 -T1 >'$work/app.tar.xz'"
@@ -67,9 +76,7 @@ echo "Encode MB/s: $(mbs "$bytes" "$one") with one job, $(mbs "$bytes" "$n") wit
 
 # One large file: the folder's files end to end.
 mkdir -p "$work/large"
-printf '%s\r\n' '[Install]' 'Title=Bench App Setup' 'DefaultAppDir=<Program Files>\Bench App' \
-  'StartProgramsLink=<Programs Menu>\Bench App.lnk' 'DesktopLink=<Desktop>\Bench App.lnk' \
-  'LinkTarget=big.bin' >"$work/large/Setup.ini"
+script big.bin >"$work/large/Setup.ini"
 : >"$work/large/big.bin"
 while [ "$(stat -c %s "$work/large/big.bin")" -lt $((large_mb * 1000000)) ]; do
   find "$app" -type f ! -name Setup.ini -print0 | sort -z | xargs -0 cat >>"$work/large/big.bin"
@@ -79,16 +86,10 @@ echo
 echo "One file of $((large_mb * 1000000)) bytes; peak memory bound (2 x file + 64 MiB):" \
   "$(((2 * large_mb * 1000000) / 1048576 + 64)) MiB"
 echo
-echo "| packer | seconds | peak MiB | output bytes |"
-echo "|---|---:|---:|---:|"
-measure "popbox pack --jobs 1" "$work/big1.exe" "$bin/popbox" pack "$work/large" -o "$work/big1.exe" -q --jobs 1
-big1=$seconds
-measure "popbox pack --jobs $jobs" "$work/bign.exe" "$bin/popbox" pack "$work/large" -o "$work/bign.exe" -q --jobs "$jobs"
-bign=$seconds
-cmp -s "$work/big1.exe" "$work/bign.exe" || echo "(the two setups differ: a fault)"
+pack_twice "$work/large" large
 echo
-echo "Speed-up of one large file with $jobs jobs: $(ratio "$big1" "$bign")"
-rm -rf "$work/large" "$work"/big*.exe
+echo "Speed-up of one large file with $jobs jobs: $(ratio "$one" "$n")"
+rm -rf "$work/large" "$work"/large-*.exe
 
 echo
 echo "Decoder and encoders per file on the small corpus ($(du -sb "$work/corpus" | cut -f1) bytes), popbox-bench:"
