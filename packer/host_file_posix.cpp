@@ -172,7 +172,7 @@ bool RenameHost(const std::string& from, const std::string& to, int* error) {
   return false;
 }
 
-std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize) {
+void ReadFileInto(const std::string& path, uint64_t maxSize, FileBytes* into) {
   FdCloser input{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (input.fd < 0) throw PackerError(DescribeFailure(path, "cannot open", errno));
   struct stat st;
@@ -186,10 +186,10 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize) {
                                       0));
   }
 
-  std::vector<uint8_t> contents(static_cast<size_t>(size));
+  uint8_t* const contents = into->Resize(static_cast<size_t>(size));
   size_t got = 0;
-  while (got < contents.size()) {
-    ssize_t n = read(input.fd, contents.data() + got, contents.size() - got);
+  while (got < size) {
+    ssize_t n = read(input.fd, contents + got, static_cast<size_t>(size) - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw PackerError(DescribeFailure(path, "cannot read", errno));
     if (n == 0) throw PackerError(DescribeFailure(path, "became shorter while being read", 0));
@@ -202,7 +202,6 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize) {
     more = read(input.fd, &extra, 1);
   } while (more < 0 && errno == EINTR);
   if (more != 0) throw PackerError(DescribeFailure(path, "changed while being read", 0));
-  return contents;
 }
 
 namespace {

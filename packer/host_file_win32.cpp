@@ -134,7 +134,7 @@ std::string RealHostPath(const std::string& path) {
   return real;
 }
 
-std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize) {
+void ReadFileInto(const std::string& path, uint64_t maxSize, FileBytes* into) {
   Handle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) throw PackerError(DescribeFailure(path, "cannot open", LastErrno()));
@@ -148,12 +148,13 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize) {
                                           std::to_string(maxSize) + " are allowed",
                                       0));
   }
-  std::vector<uint8_t> contents(static_cast<size_t>(size.QuadPart));
+  const size_t total = static_cast<size_t>(size.QuadPart);
+  uint8_t* const contents = into->Resize(total);
   size_t got = 0;
-  while (got < contents.size()) {
-    DWORD chunk = contents.size() - got > (1u << 30) ? (1u << 30) : DWORD(contents.size() - got);
+  while (got < total) {
+    DWORD chunk = total - got > (1u << 30) ? (1u << 30) : DWORD(total - got);
     DWORD n = 0;
-    if (!ReadFile(file.h, contents.data() + got, chunk, &n, nullptr)) {
+    if (!ReadFile(file.h, contents + got, chunk, &n, nullptr)) {
       throw PackerError(DescribeFailure(path, "cannot read", LastErrno()));
     }
     if (n == 0) throw PackerError(DescribeFailure(path, "became shorter while being read", 0));
@@ -164,7 +165,6 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize) {
   if (ReadFile(file.h, &extra, 1, &more, nullptr) && more != 0) {
     throw PackerError(DescribeFailure(path, "changed while being read", 0));
   }
-  return contents;
 }
 
 std::string OwnFolder() {

@@ -111,25 +111,35 @@ class MatchFinder {
     const uint32_t first = Relative(from), last = Relative(to);
     const uint32_t fastEnd = end_ > MAX_MATCH + 8 ? end_ - (MAX_MATCH + 8) : 0;
     const uint32_t shift = 32 - kHashBits;
+    // Locals, not members: a store to out[] may alias any member, which
+    // would make the compiler load them all again at every position.
     uint32_t* const head4 = head4_.data();
     uint32_t* const head8 = head8_.data();
+    uint32_t* const prev4 = prev4_;
+    uint32_t* const prev8 = prev8_;
+    const uint8_t* const base = base_;
+    const uint32_t bias = bias_;
+    uint32_t runStart = runStart_, runEnd = runEnd_;  // as InsideRun reads them
     uint32_t lastDistance = lastDistance_;
     for (uint32_t p = first; p < last; ++p) {
-      const uint8_t* here = base_ + p;
-      if (!kFastPath || p >= fastEnd || InsideRun(p) || StartsRun(p)) {
+      const uint8_t* here = base + p;
+      if (!kFastPath || p >= fastEnd || (p > runStart && p + MIN_MATCH <= runEnd) ||
+          Load32(here) == here[0] * 0x01010101u) {  // InsideRun(p), StartsRun(p)
         lastDistance_ = lastDistance;
         out[p - first] = static_cast<uint8_t>(Longest(p + origin_));
         lastDistance = lastDistance_;
+        runStart = runStart_;
+        runEnd = runEnd_;
         continue;
       }
       const uint64_t w0 = Load64(here);
-      const uint32_t now = p + bias_;
+      const uint32_t now = p + bias;
       const uint32_t h4 = (static_cast<uint32_t>(w0) * 2654435761u) >> shift;
       const uint32_t h8 = static_cast<uint32_t>((w0 * 0x9E3779B97F4A7C15ull) >> (shift + 32));
       const uint32_t chain8 = head8[h8], chain4 = head4[h4];
-      prev8_[now & kWindowMask] = chain8;
+      prev8[now & kWindowMask] = chain8;
       head8[h8] = now;
-      prev4_[now & kWindowMask] = chain4;
+      prev4[now & kWindowMask] = chain4;
       head4[h4] = now;
 
       // Measures a candidate over the MAX_MATCH bytes ahead.
@@ -147,8 +157,8 @@ class MatchFinder {
         bestDistance = lastDistance;
       }
       for (uint32_t q = chain8; best < MAX_MATCH && q + MAX_DISTANCE >= now;
-           q = prev8_[q & kWindowMask]) {
-        const uint32_t len = measure(base_ + (q - bias_));
+           q = prev8[q & kWindowMask]) {
+        const uint32_t len = measure(base + (q - bias));
         if (len > best) {
           best = len;
           bestDistance = now - q;
@@ -156,8 +166,8 @@ class MatchFinder {
       }
       if (best < kLongKey - 1) {
         // Only 4..7 are left to find, and the first word tells them.
-        for (uint32_t q = chain4; q + MAX_DISTANCE >= now; q = prev4_[q & kWindowMask]) {
-          const uint64_t x = Load64(base_ + (q - bias_)) ^ w0;
+        for (uint32_t q = chain4; q + MAX_DISTANCE >= now; q = prev4[q & kWindowMask]) {
+          const uint64_t x = Load64(base + (q - bias)) ^ w0;
           const uint32_t len = static_cast<uint32_t>(__builtin_ctzll(x | (uint64_t{1} << 56)) >> 3);
           if (len > best) {
             best = len;

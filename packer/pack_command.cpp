@@ -61,7 +61,8 @@ std::vector<uint8_t> ReadStub(const std::string& path) {
 struct Prepared {
   bool done = false;
   std::exception_ptr failure;
-  std::vector<uint8_t> data;
+  size_t size = 0;
+  FileBytes data;  // a file's bytes when they are stored or compressed by the writer
   RecordContents contents{false, {}};
   bool large = false;  // read only: the writer compresses it with every job
 };
@@ -75,11 +76,17 @@ constexpr uint64_t LARGE_FILE = uint64_t{8} << 20;
 // bytes, so the output is the same for any number of jobs. Workers stay at
 // most a window of records and of bytes ahead of the writer, which bounds
 // the memory held: MAX_HELD bytes of files and their packed forms beside
-// the one large file the writer works on.
+// the one large file the writer works on. At most `jobs` threads compress
+// at any time: a worker takes one of `jobs` permits for each file, and the
+// writer takes them all while it compresses a large file (reading goes on).
 class Compressor {
  public:
   Compressor(const std::vector<AppRecord>& records, bool compress, unsigned jobs)
-      : records_(records), compress_(compress), slots_(records.size()), window_(4 * jobs) {
+      : records_(records),
+        compress_(compress),
+        slots_(records.size()),
+        window_(4 * jobs),
+        jobs_(jobs) {
     for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { Work(); });
   }
   ~Compressor() {
@@ -112,6 +119,30 @@ class Compressor {
     return result;
   }
 
+  // Runs compress() holding every permit: the workers finish the files
+  // they compress and start no other meanwhile.
+  template <typename Compress>
+  auto Alone(Compress compress) -> decltype(compress()) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      writerWaits_ = true;
+      changed_.wait(lock, [&] { return permitsTaken_ == 0; });
+      permitsTaken_ = jobs_;
+    }
+    struct Release {
+      Compressor& c;
+      ~Release() {
+        {
+          std::lock_guard<std::mutex> lock(c.mutex_);
+          c.permitsTaken_ = 0;
+          c.writerWaits_ = false;
+        }
+        c.changed_.notify_all();
+      }
+    } release{*this};
+    return compress();
+  }
+
  private:
   static constexpr uint64_t MAX_HELD = uint64_t{32} << 20;
 
@@ -121,8 +152,24 @@ class Compressor {
     return next_ == taken_ || held_ + records_[next_].size <= MAX_HELD;
   }
 
+  bool TakePermit() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return stop_ || (!writerWaits_ && permitsTaken_ < jobs_); });
+    if (stop_) return false;
+    ++permitsTaken_;
+    return true;
+  }
+  void ReturnPermit() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      --permitsTaken_;
+    }
+    changed_.notify_all();
+  }
+
   void Work() {
     EncoderScratch scratch;
+    FileBytes bytes;
     for (;;) {
       size_t index;
       {
@@ -136,12 +183,23 @@ class Compressor {
       const AppRecord& record = records_[index];
       try {
         if (record.type == BLOB_FILE) {
-          result.data = ReadWholeFile(record.hostPath, MAX_FILE_SIZE);
-          result.large = compress_ && result.data.size() >= LARGE_FILE;
+          ReadFileInto(record.hostPath, MAX_FILE_SIZE, &bytes);
+          result.size = bytes.size();
+          result.large = compress_ && result.size >= LARGE_FILE;
           if (compress_ && !result.large) {
-            result.contents = ChooseContents(result.data.data(), result.data.size(), &scratch);
+            if (!TakePermit()) return;  // stopping: nobody takes the result
+            try {
+              result.contents = ChooseContents(bytes.data(), bytes.size(), &scratch);
+            } catch (...) {
+              ReturnPermit();
+              throw;
+            }
+            ReturnPermit();
           }
-          if (!result.large) encoded += result.data.size();
+          // The writer needs the bytes themselves only when it stores them
+          // or compresses them; else the buffer serves the next file.
+          if (!result.contents.compressed) result.data = std::move(bytes);
+          if (!result.large) encoded += result.size;
         }
       } catch (...) {
         result.failure = std::current_exception();
@@ -163,6 +221,9 @@ class Compressor {
   const bool compress_;  // false: store everything
   std::vector<Prepared> slots_;
   const size_t window_;
+  const unsigned jobs_;
+  unsigned permitsTaken_ = 0;  // by workers, or all of them by the writer
+  bool writerWaits_ = false;   // for every permit: no worker takes one
   std::mutex mutex_;
   std::condition_variable changed_;
   size_t next_ = 0;    // the next record a worker takes up
@@ -324,15 +385,16 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
         writer.AddFolder(records[i].recordName);
       } else {
         const uint64_t before = largeDone;
-        uint64_t held =
-            prepared.large
-                ? writer.AddFileCompressing(records[i].recordName, prepared.data, jobs,
-                                            [&](uint64_t done) {
-                                              largeDone = before + done / 2;
-                                              tick();
-                                            })
-                : writer.AddFile(records[i].recordName, prepared.data, prepared.contents);
-        if (prepared.large) largeDone = before + prepared.data.size();
+        uint64_t held = prepared.large ? compressor.Alone([&] {
+          return writer.AddFileCompressing(records[i].recordName, prepared.data.data(),
+                                           prepared.size, jobs, [&](uint64_t done) {
+                                             largeDone = before + done / 2;
+                                             tick();
+                                           });
+        })
+                                       : writer.AddFile(records[i].recordName, prepared.data.data(),
+                                                        prepared.size, prepared.contents);
+        if (prepared.large) largeDone = before + prepared.size;
         if (held > MEMORY_WARNING) {
           memory.Warning(records[i].hostPath, 0,
                          "the setup needs " + std::to_string(held >> 20) +

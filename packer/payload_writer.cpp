@@ -34,31 +34,30 @@ void PayloadWriter::AddFolder(const std::string& name) {
   ++totals_.folders;
 }
 
-uint64_t PayloadWriter::AddFile(const std::string& name, const std::vector<uint8_t>& data,
+uint64_t PayloadWriter::AddFile(const std::string& name, const uint8_t* data, size_t size,
                                 const RecordContents& contents) {
-  if (data.size() >= 0xFFFFFFFFu) throw std::logic_error("file too large for a record: " + name);
-  uint32_t size = static_cast<uint32_t>(data.size());
-  const std::vector<uint8_t>& stored = contents.compressed ? contents.packed : data;
-  WriteHeader(BLOB_FILE, name, size, static_cast<uint32_t>(stored.size()));
-  out_.Write(stored.data(), stored.size());
+  if (size >= 0xFFFFFFFFu) throw std::logic_error("file too large for a record: " + name);
+  const uint8_t* stored = contents.compressed ? contents.packed.data() : data;
+  const size_t storedSize = contents.compressed ? contents.packed.size() : size;
+  WriteHeader(BLOB_FILE, name, static_cast<uint32_t>(size), static_cast<uint32_t>(storedSize));
+  out_.Write(stored, storedSize);
   ++totals_.files;
   totals_.unpackedBytes += size;
-  totals_.storedBytes += stored.size();
-  return contents.compressed ? uint64_t{size} + stored.size() : size;
+  totals_.storedBytes += storedSize;
+  return contents.compressed ? uint64_t{size} + storedSize : size;
 }
 
-uint64_t PayloadWriter::AddFileCompressing(const std::string& name,
-                                           const std::vector<uint8_t>& data, unsigned jobs,
+uint64_t PayloadWriter::AddFileCompressing(const std::string& name, const uint8_t* data,
+                                           size_t size, unsigned jobs,
                                            const std::function<void(uint64_t)>& progress) {
-  if (data.size() >= 0xFFFFFFFFu) throw std::logic_error("file too large for a record: " + name);
+  if (size >= 0xFFFFFFFFu) throw std::logic_error("file too large for a record: " + name);
   OptimalOptions options;
   options.jobs = jobs;
   options.progress = progress;
-  OptimalEncoder encoder(data.data(), data.size(), options);
-  if (encoder.PackedSize() >= data.size()) return AddFile(name, data, {false, {}});
-  uint32_t size = static_cast<uint32_t>(data.size());
-  uint32_t packed = static_cast<uint32_t>(encoder.PackedSize());
-  WriteHeader(BLOB_FILE, name, size, packed);
+  OptimalEncoder encoder(data, size, options);
+  if (encoder.PackedSize() >= size) return AddFile(name, data, size, {false, {}});
+  const uint32_t packed = static_cast<uint32_t>(encoder.PackedSize());
+  WriteHeader(BLOB_FILE, name, static_cast<uint32_t>(size), packed);
   encoder.Write([this](const uint8_t* bytes, size_t count) { out_.Write(bytes, count); });
   ++totals_.files;
   totals_.unpackedBytes += size;

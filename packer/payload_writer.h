@@ -38,18 +38,18 @@ class PayloadWriter {
   explicit PayloadWriter(StagedFile& out) : out_(out) {}
 
   void AddFolder(const std::string& name);
-  // `contents` as ChooseContents gave it for `data`, whose size must stay
+  // `contents` as ChooseContents gave it for `data`, whose `size` must stay
   // below 0xFFFFFFFF, the largest size the reader accepts plus one.
   // Returns the bytes the setup holds at once to install it: packed and
   // unpacked when it is compressed, else the contents once.
-  uint64_t AddFile(const std::string& name, const std::vector<uint8_t>& data,
+  uint64_t AddFile(const std::string& name, const uint8_t* data, size_t size,
                    const RecordContents& contents);
   // The same for a file compressed here, on `jobs` threads, and written as
   // it is encoded, so that its packed stream is never held whole: the
   // exact packed size is known before the first byte. Stored when
   // compressing does not make it strictly smaller. `progress` gets the
-  // bytes done, out of 2 * data.size().
-  uint64_t AddFileCompressing(const std::string& name, const std::vector<uint8_t>& data,
+  // bytes done, out of 2 * size.
+  uint64_t AddFileCompressing(const std::string& name, const uint8_t* data, size_t size,
                               unsigned jobs, const std::function<void(uint64_t)>& progress);
   // The end record: 13 bytes, all zero but the magic.
   void Finish();
