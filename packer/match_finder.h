@@ -17,14 +17,17 @@
 //    first position and, once, for a table by r that serves the rest. Runs
 //    are kept in a small ring, never in the chains, so a megabyte of zeros
 //    costs a scan, not a chain walk.
-//  - Other positions: hash chains over exact 4-byte and 8-byte prefixes, with
-//    links in a ring over the window. Chains hold every earlier non-run
+//  - Other positions: hash chains over exact 4-, 5- and 8-byte prefixes,
+//    with links in a ring over the window. Chains hold every earlier non-run
 //    position of the window, so none is missed; a chain walk ends at the cap
 //    (MAX_MATCH or the end of the input). Any match of 8 or more is on the
-//    8-byte chain, so the 4-byte chain is walked only when that one finds
-//    less than 8, and then only up to 7. The previous position's distance is
-//    tried first: it usually still matches (Lmax(i) >= Lmax(i-1) - 1), and
-//    raises the bar every chain candidate must pass at its first byte.
+//    8-byte chain, any of 5 to 7 on the 5-byte chain, which is walked only
+//    when the 8-byte one finds less than 8, and then only up to 7. Only when
+//    neither finds 5 is the 4-byte chain walked, and only to the first
+//    candidate with 4: common 4-byte strings make long 4-byte chains, whose
+//    every candidate a search for 5 to 7 would have to measure. The previous
+//    position's distance is tried first: it usually still matches (Lmax(i)
+//    >= Lmax(i-1) - 1), and raises the bar every chain candidate must pass.
 //
 // A scan can start anywhere (Start): bytes before its origin are never
 // candidates, so a scan started MAX_DISTANCE bytes before a piece gives that
@@ -75,7 +78,10 @@ class MatchFinder {
                        bias + span + kWindowSize > 0xFFFFFFFFu;
     if (fresh) {
       head4_.assign(size_t{1} << kHashBits, 0);
-      if (mode == kLongest || !head8_.empty()) head8_.assign(size_t{1} << kHashBits, 0);
+      if (mode == kLongest || !head8_.empty()) {
+        head5_.assign(size_t{1} << kHashBits, 0);
+        head8_.assign(size_t{1} << kHashBits, 0);
+      }
       bias_ = kWindowSize;
     } else {
       bias_ = static_cast<uint32_t>(bias);
@@ -110,12 +116,13 @@ class MatchFinder {
   void LongestRange(size_t from, size_t to, uint8_t* out) {
     const uint32_t first = Relative(from), last = Relative(to);
     const uint32_t fastEnd = end_ > MAX_MATCH + 8 ? end_ - (MAX_MATCH + 8) : 0;
-    const uint32_t shift = 32 - kHashBits;
     // Locals, not members: a store to out[] may alias any member, which
     // would make the compiler load them all again at every position.
     uint32_t* const head4 = head4_.data();
+    uint32_t* const head5 = head5_.data();
     uint32_t* const head8 = head8_.data();
     uint32_t* const prev4 = prev4_;
+    uint32_t* const prev5 = prev5_;
     uint32_t* const prev8 = prev8_;
     const uint8_t* const base = base_;
     const uint32_t bias = bias_;
@@ -134,13 +141,14 @@ class MatchFinder {
       }
       const uint64_t w0 = Load64(here);
       const uint32_t now = p + bias;
-      const uint32_t h4 = (static_cast<uint32_t>(w0) * 2654435761u) >> shift;
-      const uint32_t h8 = static_cast<uint32_t>((w0 * 0x9E3779B97F4A7C15ull) >> (shift + 32));
-      const uint32_t chain8 = head8[h8], chain4 = head4[h4];
-      prev8[now & kWindowMask] = chain8;
-      head8[h8] = now;
+      const uint32_t h4 = HashOf4(w0), h5 = HashOf5(w0), h8 = HashOf8(w0);
+      const uint32_t chain4 = head4[h4], chain5 = head5[h5], chain8 = head8[h8];
       prev4[now & kWindowMask] = chain4;
       head4[h4] = now;
+      prev5[now & kWindowMask] = chain5;
+      head5[h5] = now;
+      prev8[now & kWindowMask] = chain8;
+      head8[h8] = now;
 
       // Measures a candidate over the MAX_MATCH bytes ahead.
       auto measure = [here, w0](const uint8_t* there) -> uint32_t {
@@ -166,13 +174,23 @@ class MatchFinder {
       }
       if (best < kLongKey - 1) {
         // Only 4..7 are left to find, and the first word tells them.
-        for (uint32_t q = chain4; q + MAX_DISTANCE >= now; q = prev4[q & kWindowMask]) {
+        for (uint32_t q = chain5; q + MAX_DISTANCE >= now; q = prev5[q & kWindowMask]) {
           const uint64_t x = Load64(base + (q - bias)) ^ w0;
           const uint32_t len = static_cast<uint32_t>(__builtin_ctzll(x | (uint64_t{1} << 56)) >> 3);
           if (len > best) {
             best = len;
             bestDistance = now - q;
             if (best == kLongKey - 1) break;
+          }
+        }
+        if (best < MIN_MATCH) {  // no 5 anywhere: 4 or nothing
+          const uint32_t w4 = static_cast<uint32_t>(w0);
+          for (uint32_t q = chain4; q + MAX_DISTANCE >= now; q = prev4[q & kWindowMask]) {
+            if (Load32(base + (q - bias)) == w4) {
+              best = MIN_MATCH;
+              bestDistance = now - q;
+              break;
+            }
           }
         }
       }
@@ -224,7 +242,6 @@ class MatchFinder {
     uint32_t p = Relative(from);
     const uint32_t last = Relative(to);
     const uint32_t stop = end_ - MIN_MATCH + 1 < last ? end_ - MIN_MATCH + 1 : last;
-    const uint32_t shift = 32 - kHashBits;
     uint32_t* const head4 = head4_.data();
     while (p < stop) {
       if (InsideRun(p)) {
@@ -238,7 +255,7 @@ class MatchFinder {
         continue;
       }
       const uint32_t now = p + bias_;
-      const uint32_t h = (w * 2654435761u) >> shift;
+      const uint32_t h = HashOf4(w);
       prev4_[now & kWindowMask] = head4[h];
       head4[h] = now;
       ++p;
@@ -274,7 +291,7 @@ class MatchFinder {
   static constexpr uint32_t kRunRing = 1024;
   static constexpr uint32_t kMaxGain = MAX_MATCH - MIN_MATCH;
   static_assert(MAX_DISTANCE < kWindowSize, "the chain ring must cover the window");
-  static_assert(kLongKey > MIN_MATCH && kLongKey <= MAX_MATCH, "long key within match lengths");
+  static_assert(kLongKey == 8, "4..7 are measured within one 8-byte word");
 
   struct Run {
     uint32_t start, end;  // relative positions; start clamped to the origin
@@ -294,10 +311,17 @@ class MatchFinder {
     memcpy(&v, p, 8);
     return v;
   }
-  uint32_t Hash4(const uint8_t* p) const { return (Load32(p) * 2654435761u) >> (32 - kHashBits); }
-  uint32_t Hash8(const uint8_t* p) const {
-    return static_cast<uint32_t>((Load64(p) * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
+  // Hashes of the first 4, 5 and 8 bytes of a word read in memory order.
+  static uint32_t HashOf4(uint64_t w) {
+    return (static_cast<uint32_t>(w) * 2654435761u) >> (32 - kHashBits);
   }
+  static uint32_t HashOf5(uint64_t w) {
+    return static_cast<uint32_t>(((w << 24) * 0xC2B2AE3D27D4EB4Full) >> (64 - kHashBits));
+  }
+  static uint32_t HashOf8(uint64_t w) {
+    return static_cast<uint32_t>((w * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
+  }
+  uint32_t Hash4(const uint8_t* p) const { return HashOf4(Load32(p)); }
 
   // Length of the common prefix of a and b, at most `limit` (<= MAX_MATCH);
   // reads nothing at or past a + limit, b + limit.
@@ -452,11 +476,10 @@ class MatchFinder {
     }
     const uint32_t h4 = Hash4(here);
     if (limit >= kLongKey) {
-      const uint32_t h8 = Hash8(here);
+      const uint32_t h8 = HashOf8(Load64(here));
       if (best < limit) Walk(head8_[h8], prev8_, here, now, limit, &best, &bestDistance);
       if (best < kLongKey) Walk(head4_[h4], prev4_, here, now, kLongKey - 1, &best, &bestDistance);
-      prev8_[now & kWindowMask] = head8_[h8];
-      head8_[h8] = now;
+      EnterLong(now, here);
     } else if (best < limit) {
       Walk(head4_[h4], prev4_, here, now, limit, &best, &bestDistance);
     }
@@ -488,13 +511,20 @@ class MatchFinder {
   // Enters a non-run position.
   void Enter(uint32_t p, const uint8_t* here, uint32_t h4) {
     const uint32_t now = p + bias_;
-    if (mode_ == kLongest && end_ - p >= kLongKey) {
-      const uint32_t h8 = Hash8(here);
-      prev8_[now & kWindowMask] = head8_[h8];
-      head8_[h8] = now;
-    }
+    if (mode_ == kLongest && end_ - p >= kLongKey) EnterLong(now, here);
     prev4_[now & kWindowMask] = head4_[h4];
     head4_[h4] = now;
+  }
+
+  // Enters a position with kLongKey bytes or more ahead on the 5- and
+  // 8-byte chains (kLongest only).
+  void EnterLong(uint32_t now, const uint8_t* here) {
+    const uint64_t w = Load64(here);
+    const uint32_t h5 = HashOf5(w), h8 = HashOf8(w);
+    prev5_[now & kWindowMask] = head5_[h5];
+    head5_[h5] = now;
+    prev8_[now & kWindowMask] = head8_[h8];
+    head8_[h8] = now;
   }
 
   const uint8_t* base_ = nullptr;  // data + origin_
@@ -505,8 +535,9 @@ class MatchFinder {
   uint32_t end_ = 0;    // relative end of the input
   Mode mode_ = kLongest;
   uint32_t lastDistance_ = 0;
-  std::vector<uint32_t> head4_, head8_;
+  std::vector<uint32_t> head4_, head5_, head8_;
   uint32_t prev4_[kWindowSize];
+  uint32_t prev5_[kWindowSize];
   uint32_t prev8_[kWindowSize];
 
   Run runs_[kRunRing];
