@@ -93,9 +93,9 @@ constexpr size_t kMaxChunksInFlight = 8;
 //
 // The back-reference wanted is the cheapest target among i+4..i+Lmax(i)
 // and, among equals, the furthest. Within any 16 consecutive positions the
-// key 16 * cost(j) - j orders targets exactly that way, so a sparse table of
-// key minima over 1, 2, 4 and 8 positions answers it with two lookups, and
-// the key gives back both the cost and the position (j mod 16 = -key mod 16).
+// key 16 * cost(j) - j orders targets exactly that way, so the least key of
+// the 1 to 16 targets answers it, and gives back both the cost and the
+// position (j mod 16 = -key mod 16).
 class Parse {
  public:
   Parse(const uint8_t* data, size_t size) : data_(data), size_(size) {
@@ -168,13 +168,12 @@ class Parse {
       }
     }
 
-    // Targets i+4..i+longest: two overlapping blocks of a power of two.
-    static const uint8_t kLevel[MAX_MATCH - MIN_MATCH + 2] = {0, 0, 1, 1, 2, 2, 2, 2, 3,
-                                                              3, 3, 3, 3, 3, 3, 3, 3};
+    // Targets i+4..i+longest: the least key among them.
     const uint32_t width = longest >= MIN_MATCH ? longest - MIN_MATCH + 1 : 1;
-    const unsigned level = kLevel[width];
-    const size_t a = i + MIN_MATCH, b = a + width - (size_t{1} << level);
-    const int64_t key = std::min(key_[level][a % kRing], key_[level][b % kRing]);
+    const size_t a = i + MIN_MATCH;
+    const int64_t* const keys = key_ + a % kRing;  // `width` in a row: the ring is kept twice
+    int64_t key = keys[0];
+    for (uint32_t w = 1; w < width; ++w) key = std::min(key, keys[w]);
     const size_t target = a + ((static_cast<uint64_t>(-key) - a) & 15);
     const uint64_t viaMatch =
         static_cast<uint64_t>(key + static_cast<int64_t>(target)) / 16 + kTokenCost;
@@ -189,10 +188,9 @@ class Parse {
   void Record(size_t j, uint64_t cost) {
     const size_t r = j % kRing;
     cost_[r] = cost;
-    key_[0][r] = static_cast<int64_t>(cost * 16) - static_cast<int64_t>(j);
-    key_[1][r] = std::min(key_[0][r], key_[0][(j + 1) % kRing]);
-    key_[2][r] = std::min(key_[1][r], key_[1][(j + 2) % kRing]);
-    key_[3][r] = std::min(key_[2][r], key_[2][(j + 4) % kRing]);
+    const int64_t key = static_cast<int64_t>(cost * 16) - static_cast<int64_t>(j);
+    key_[r] = key;
+    key_[r + kRing] = key;
   }
 
   void Enter(size_t target, size_t& front, size_t& back) {
@@ -204,7 +202,7 @@ class Parse {
   const uint8_t* data_;
   size_t size_;
   uint64_t cost_[kRing];
-  int64_t key_[4][kRing];  // minima of 16 * cost(j) - j over j..j+2^level-1
+  int64_t key_[2 * kRing];  // 16 * cost(j) - j, at j % kRing and once more kRing later
   size_t queue_[kRing];
   size_t front_ = 0, back_ = 0;  // ring indices, wrapping; empty when equal
 };
