@@ -332,7 +332,8 @@ void ForEach(unsigned jobs, size_t count, MatchFinder& callerFinder,
 
 struct EncoderScratch::Parts {
   MatchFinder finder;
-  Bytes plan;  // kKeptPlan bytes, or none
+  Bytes plan;         // kKeptPlan bytes, or none
+  Buffer out, check;  // a chunk's packed bytes and its unpacked copy, when written on one thread
 };
 
 EncoderScratch::EncoderScratch() : parts(new Parts) {}
@@ -559,11 +560,24 @@ void OptimalEncoder::Write(const std::function<void(const uint8_t*, size_t)>& si
   };
 
   if (s.options.jobs == 1 || s.size <= kChunk) {
+    // The caller's buffers, kept from file to file: fresh ones would be
+    // faulted in and zeroed by the system for each.
+    Slot& slot = slots[0];
+    std::swap(slot.out, s.scratch->out);
+    std::swap(slot.scratch, s.scratch->check);
+    struct GiveBack {
+      Slot& slot;
+      EncoderScratch::Parts& parts;
+      ~GiveBack() {
+        std::swap(slot.out, parts.out);
+        std::swap(slot.scratch, parts.check);
+      }
+    } giveBack{slot, *s.scratch};
     MatchFinder& finder = s.scratch->finder;
     for (size_t c = 0; starts.back() < s.size; ++c) {
       starts.push_back(walk.Next());
-      s.WriteChunk(starts[c], starts[c + 1], &slots[0].out, &slots[0].scratch, finder);
-      deliver(c, slots[0]);
+      s.WriteChunk(starts[c], starts[c + 1], &slot.out, &slot.scratch, finder);
+      deliver(c, slot);
     }
     return;
   }
