@@ -14,6 +14,9 @@ RecordContents ChooseContents(const uint8_t* data, size_t size, EncoderScratch* 
   return {true, std::move(packed)};
 }
 
+PayloadWriter::PayloadWriter(StagedFile& out) : out_(out), scratch_(new EncoderScratch) {}
+PayloadWriter::~PayloadWriter() = default;
+
 void PayloadWriter::WriteHeader(uint32_t type, const std::string& name, uint32_t unpackedSize,
                                 uint32_t packedSize) {
   if (name.size() > MAX_NAME_LENGTH) throw std::logic_error("record name too long: " + name);
@@ -54,6 +57,7 @@ uint64_t PayloadWriter::AddFileCompressing(const std::string& name, const uint8_
   OptimalOptions options;
   options.jobs = jobs;
   options.progress = progress;
+  options.scratch = scratch_.get();
   OptimalEncoder encoder(data, size, options);
   if (encoder.PackedSize() >= size) return AddFile(name, data, size, {false, {}});
   const uint32_t packed = static_cast<uint32_t>(encoder.PackedSize());

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,8 @@ struct PayloadTotals {
 // Appends records to `out`, which already holds the stub image.
 class PayloadWriter {
  public:
-  explicit PayloadWriter(StagedFile& out) : out_(out) {}
+  explicit PayloadWriter(StagedFile& out);
+  ~PayloadWriter();
 
   void AddFolder(const std::string& name);
   // `contents` as ChooseContents gave it for `data`, whose `size` must stay
@@ -62,6 +64,7 @@ class PayloadWriter {
 
   StagedFile& out_;
   PayloadTotals totals_;
+  std::unique_ptr<EncoderScratch> scratch_;  // for the files compressed here, one after another
 };
 
 }  // namespace popbox
