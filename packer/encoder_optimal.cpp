@@ -49,11 +49,8 @@
 #include <stdexcept>
 #include <thread>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "packer/encoder.h"
+#include "packer/heap_bytes.h"
 #include "packer/match_finder.h"
 #include "packer/tokens.h"
 #include "payload/payload_format.h"
@@ -207,29 +204,7 @@ class Parse {
   size_t front_ = 0, back_ = 0;  // ring indices, wrapping; empty when equal
 };
 
-// Memory for the plan and the output chunks. Large blocks ask for
-// transparent huge pages: on some machines (virtual ones above all) the
-// fault of a fresh 4 KiB page costs more than the encoder's work on it, and
-// faults from several threads queue up.
-struct FreeBytes {
-  void operator()(uint8_t* p) const { free(p); }
-};
-using Bytes = std::unique_ptr<uint8_t, FreeBytes>;
-
-Bytes Allocate(size_t size) {
-  void* p = nullptr;
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr size_t kHuge = size_t{2} << 20;
-  if (size >= kHuge) {
-    const size_t rounded = (size + kHuge - 1) / kHuge * kHuge;
-    p = aligned_alloc(kHuge, rounded);
-    if (p) madvise(p, rounded, MADV_HUGEPAGE);
-  }
-#endif
-  if (!p) p = malloc(size ? size : 1);
-  if (!p) throw std::bad_alloc();
-  return Bytes(static_cast<uint8_t*>(p));
-}
+using Bytes = HeapBytes;
 
 // Plans of up to kKeptPlan bytes reuse the buffer of the caller's
 // EncoderScratch, so that packing many files does not fault the same
@@ -244,7 +219,7 @@ struct Buffer {
   uint8_t* Reserve(size_t n) {
     if (n > capacity) {
       bytes.reset();
-      bytes = Allocate(n);
+      bytes = AllocateBytes(n);
       capacity = n;
     }
     return bytes.get();
@@ -373,9 +348,9 @@ OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOp
   if (size == 0) return;
   s.keepPlan = options.scratch && size <= kKeptPlan;
   if (!s.keepPlan) {
-    s.plan = Allocate(size);
+    s.plan = AllocateBytes(size);
   } else {
-    s.plan = s.scratch->plan ? std::move(s.scratch->plan) : Allocate(kKeptPlan);
+    s.plan = s.scratch->plan ? std::move(s.scratch->plan) : AllocateBytes(kKeptPlan);
   }
 
   size_t pieceSize = options.pieceSize ? std::max(options.pieceSize, kMinPiece) : kDefaultPiece;

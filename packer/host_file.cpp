@@ -6,7 +6,7 @@ namespace popbox {
 uint8_t* FileBytes::Resize(size_t size) {
   if (size > capacity_) {
     bytes_.reset();  // the old bytes are not kept: let their memory go first
-    bytes_.reset(new uint8_t[size]);
+    bytes_ = AllocateBytes(size);
     capacity_ = size;
   }
   size_ = size;

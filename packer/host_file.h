@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "packer/heap_bytes.h"
 #include "platform/os_api.h"
 
 namespace popbox {
@@ -77,7 +78,7 @@ class FileBytes {
   uint8_t* Resize(size_t size);
 
  private:
-  std::unique_ptr<uint8_t[]> bytes_;
+  HeapBytes bytes_;
   size_t size_ = 0, capacity_ = 0;
 };
 
