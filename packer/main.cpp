@@ -11,9 +11,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #endif
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include "packer/codepage.h"
 #include "packer/commands.h"
@@ -352,14 +349,6 @@ const Command* FindCommand(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-#if defined(__GLIBC__)
-  // Packing takes a buffer for each file and its packed form, and gives it
-  // back. Memory glibc keeps for the next one needs no fresh pages, each
-  // faulted in and zeroed by the system: a tenth of the packing time. Only
-  // blocks above 256 MiB go straight back.
-  mallopt(M_MMAP_THRESHOLD, 256 << 20);
-  mallopt(M_TRIM_THRESHOLD, 512 << 20);
-#endif
   std::vector<std::string> args = Arguments(argc, argv);
   if (args.empty()) {
     std::cerr << USAGE;
