@@ -11,8 +11,9 @@
 # DLLs, the application folder of bench/install/run.sh. The large file is
 # that folder's files laid end to end until it is LARGE_MB megabytes.
 # Needs POPBOX_BIN_DIR (default build/bin) with popbox and popbox-bench.
-# Every figure is one run: wall time and peak resident memory from
-# /usr/bin/time.
+# Every figure is one run: wall time, CPU time and peak resident memory
+# from /usr/bin/time. `--jobs N` compresses on at most N threads, so with
+# one job the CPU seconds are about the wall seconds.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 bin="${POPBOX_BIN_DIR:-$here/../build/bin}"
@@ -36,25 +37,27 @@ script() {  # LINKTARGET
 script 'dll\notepad.exe' >"$app/Setup.ini"
 bytes="$(find "$app" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')"
 
-# measure NAME OUTPUT COMMAND...: a table row of wall seconds, peak MiB and
-# the output's size; the seconds are kept in $seconds for the ratios.
+# measure NAME OUTPUT COMMAND...: a table row of wall seconds, CPU seconds
+# (user and system, all threads), peak MiB and the output's size; the wall
+# seconds are kept in $seconds for the ratios.
 measure() {
   local name=$1 output=$2
   shift 2
-  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || {
+  /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || {
     cat "$work/stderr" >&2
     exit 1
   }
-  read -r seconds kib <"$work/time"
-  printf '| %s | %s | %d | %d |\n' "$name" "$seconds" $((kib / 1024)) "$(stat -c %s "$output")"
+  read -r seconds user system kib <"$work/time"
+  printf '| %s | %s | %s | %d | %d |\n' "$name" "$seconds" "$(awk -v u="$user" -v s="$system" \
+    'BEGIN { printf "%.2f", u + s }')" $((kib / 1024)) "$(stat -c %s "$output")"
 }
 mbs() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / 1e6 / s }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 # pack_twice FOLDER NAME: the table head and rows of `popbox pack` with one
 # job and with $jobs, whose setups must be the same; seconds in $one, $n.
 pack_twice() {
-  echo "| packer | seconds | peak MiB | output bytes |"
-  echo "|---|---:|---:|---:|"
+  echo "| packer | seconds | CPU seconds | peak MiB | output bytes |"
+  echo "|---|---:|---:|---:|---:|"
   measure "popbox pack --jobs 1" "$work/$2-1.exe" "$bin/popbox" pack "$1" -o "$work/$2-1.exe" -q --jobs 1
   one=$seconds
   measure "popbox pack --jobs $jobs" "$work/$2-n.exe" "$bin/popbox" pack "$1" -o "$work/$2-n.exe" -q \

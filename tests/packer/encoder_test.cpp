@@ -73,11 +73,17 @@ TEST(Encoder, OptimalOnEveryShortString) {
 }
 
 // Inputs of the shapes that matter: runs past 127, periodic data, escape
-// bytes, and repeats just inside and just outside the window.
+// bytes, repeats just inside and just outside the window, and text over 16
+// letters, whose many different 4-byte strings share hash buckets with the
+// few that repeat.
 Bytes Shaped(std::mt19937& random, size_t size) {
   Bytes data;
   while (data.size() < size) {
-    switch (random() % 5) {
+    switch (random() % 6) {
+      case 5:
+        for (size_t k = 0, n = 50 + random() % 200; k < n; ++k)
+          data.push_back(uint8_t('a' + random() % 16));
+        break;
       case 0:
         data.insert(data.end(), random() % 300, uint8_t(random() % 3 ? 0 : 0xDF));
         break;
