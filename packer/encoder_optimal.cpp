@@ -40,6 +40,9 @@
 
 #include <stdlib.h>
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -92,12 +95,29 @@ constexpr size_t kMaxChunksInFlight = 8;
 // and, among equals, the furthest. Within any 16 consecutive positions the
 // key 16 * cost(j) - j orders targets exactly that way, so the least key of
 // the 1 to 16 targets answers it, and gives back both the cost and the
-// position (j mod 16 = -key mod 16).
+// position (j mod 16 = -key mod 16). Those keys differ by less than 2^12:
+// cost(a) <= cost(j) + 2 (j - a) by literals, and the cheapest path from a
+// lands at most 126 bytes past j, from where j costs at most 2 a byte, so
+// cost(j) <= cost(a) + 252. Their low 16 bits therefore order them too, as
+// differences from the first one's, 8 at a time where SSE2 is there.
+#if defined(__SSE2__)
+// kKeep.lanes[w - 1]: the first w of 16 lanes all ones, the others zero.
+struct KeepLanes {
+  alignas(16) int16_t lanes[16][16];
+  constexpr KeepLanes() : lanes() {
+    for (int w = 0; w < 16; ++w)
+      for (int lane = 0; lane <= w; ++lane) lanes[w][lane] = -1;
+  }
+};
+constexpr KeepLanes kKeep;
+#endif
+
 class Parse {
  public:
   Parse(const uint8_t* data, size_t size) : data_(data), size_(size) {
     memset(cost_, 0, sizeof cost_);
     memset(key_, 0, sizeof key_);
+    memset(low_, 0, sizeof low_);
   }
 
   // Ready for Step(end - 1): the costs of end..end+kReach-1 are boundary[]
@@ -168,9 +188,7 @@ class Parse {
     // Targets i+4..i+longest: the least key among them.
     const uint32_t width = longest >= MIN_MATCH ? longest - MIN_MATCH + 1 : 1;
     const size_t a = i + MIN_MATCH;
-    const int64_t* const keys = key_ + a % kRing;  // `width` in a row: the ring is kept twice
-    int64_t key = keys[0];
-    for (uint32_t w = 1; w < width; ++w) key = std::min(key, keys[w]);
+    const int64_t key = LeastKey(a % kRing, width);
     const size_t target = a + ((static_cast<uint64_t>(-key) - a) & 15);
     const uint64_t viaMatch =
         static_cast<uint64_t>(key + static_cast<int64_t>(target)) / 16 + kTokenCost;
@@ -187,7 +205,30 @@ class Parse {
     cost_[r] = cost;
     const int64_t key = static_cast<int64_t>(cost * 16) - static_cast<int64_t>(j);
     key_[r] = key;
-    key_[r + kRing] = key;
+    low_[r] = low_[r + kRing] = static_cast<int16_t>(key);
+  }
+
+  // The least of the `width` (1..16) keys from ring index r on.
+  int64_t LeastKey(size_t r, uint32_t width) const {
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi16(low_[r]), none = _mm_set1_epi16(0x7FFF);
+    const __m128i* keep = reinterpret_cast<const __m128i*>(kKeep.lanes[width - 1]);
+    const __m128i* low = reinterpret_cast<const __m128i*>(low_ + r);
+    __m128i a = _mm_sub_epi16(_mm_loadu_si128(low), first);
+    __m128i b = _mm_sub_epi16(_mm_loadu_si128(low + 1), first);
+    a = _mm_or_si128(_mm_and_si128(a, keep[0]), _mm_andnot_si128(keep[0], none));
+    b = _mm_or_si128(_mm_and_si128(b, keep[1]), _mm_andnot_si128(keep[1], none));
+    __m128i least = _mm_min_epi16(a, b);
+    least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0x4E));
+    least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0xB1));
+    least = _mm_min_epi16(least, _mm_shufflelo_epi16(least, 0xB1));
+    return key_[r] + static_cast<int16_t>(_mm_cvtsi128_si32(least));
+#else
+    int16_t least = 0;
+    for (uint32_t w = 1; w < width; ++w)
+      least = std::min(least, static_cast<int16_t>(low_[r + w] - low_[r]));
+    return key_[r] + least;
+#endif
   }
 
   void Enter(size_t target, size_t& front, size_t& back) {
@@ -199,7 +240,8 @@ class Parse {
   const uint8_t* data_;
   size_t size_;
   uint64_t cost_[kRing];
-  int64_t key_[2 * kRing];  // 16 * cost(j) - j, at j % kRing and once more kRing later
+  int64_t key_[kRing];      // 16 * cost(j) - j
+  int16_t low_[2 * kRing];  // its low 16 bits, at j % kRing and once more kRing later
   size_t queue_[kRing];
   size_t front_ = 0, back_ = 0;  // ring indices, wrapping; empty when equal
 };
