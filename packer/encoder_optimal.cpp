@@ -249,9 +249,10 @@ class Parse {
 using Bytes = HeapBytes;
 
 // Plans of up to kKeptPlan bytes reuse the buffer of the caller's
-// EncoderScratch, so that packing many files does not fault the same
-// memory in again for each.
-constexpr size_t kKeptPlan = size_t{4} << 20;
+// EncoderScratch, which grows to the largest of them, so that packing many
+// files does not fault the same memory in again for each. pack compresses
+// files below 8 MiB one per worker.
+constexpr size_t kKeptPlan = size_t{8} << 20;
 
 // A reusable byte buffer that is never cleared: only what is written to it
 // is ever read.
@@ -349,7 +350,8 @@ void ForEach(unsigned jobs, size_t count, MatchFinder& callerFinder,
 
 struct EncoderScratch::Parts {
   MatchFinder finder;
-  Bytes plan;         // kKeptPlan bytes, or none
+  Bytes plan;  // planCapacity bytes, at most kKeptPlan
+  size_t planCapacity = 0;
   Buffer out, check;  // a chunk's packed bytes and its unpacked copy, when written on one thread
 };
 
@@ -363,10 +365,14 @@ struct OptimalEncoder::State {
   std::unique_ptr<EncoderScratch> ownScratch;  // when the caller gives none
   EncoderScratch::Parts* scratch;              // the caller's thread's finder and plan buffer
   Bytes plan;                                  // Lmax, then the chosen tokens
+  size_t planCapacity = 0;
   bool keepPlan = false;  // the plan is the scratch's buffer, given back at the end
 
   ~State() {
-    if (plan && keepPlan) scratch->plan = std::move(plan);
+    if (plan && keepPlan) {
+      scratch->plan = std::move(plan);
+      scratch->planCapacity = planCapacity;
+    }
   }
   std::vector<Piece> pieces;
   uint64_t packedSize = 0;
@@ -389,10 +395,17 @@ OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOp
   s.scratch = (options.scratch ? options.scratch : s.ownScratch.get())->parts.get();
   if (size == 0) return;
   s.keepPlan = options.scratch && size <= kKeptPlan;
-  if (!s.keepPlan) {
-    s.plan = AllocateBytes(size);
+  if (s.keepPlan && s.scratch->planCapacity >= size) {
+    s.plan = std::move(s.scratch->plan);
+    s.planCapacity = s.scratch->planCapacity;
+    s.scratch->planCapacity = 0;
   } else {
-    s.plan = s.scratch->plan ? std::move(s.scratch->plan) : AllocateBytes(kKeptPlan);
+    if (s.keepPlan) {  // too small: let it go first
+      s.scratch->plan.reset();
+      s.scratch->planCapacity = 0;
+    }
+    s.plan = AllocateBytes(size);
+    s.planCapacity = size;
   }
 
   size_t pieceSize = options.pieceSize ? std::max(options.pieceSize, kMinPiece) : kDefaultPiece;
