@@ -246,28 +246,11 @@ class Parse {
   size_t front_ = 0, back_ = 0;  // ring indices, wrapping; empty when equal
 };
 
-using Bytes = HeapBytes;
-
 // Plans of up to kKeptPlan bytes reuse the buffer of the caller's
 // EncoderScratch, which grows to the largest of them, so that packing many
 // files does not fault the same memory in again for each. pack compresses
 // files below 8 MiB one per worker.
 constexpr size_t kKeptPlan = size_t{8} << 20;
-
-// A reusable byte buffer that is never cleared: only what is written to it
-// is ever read.
-struct Buffer {
-  Bytes bytes;
-  size_t capacity = 0, size = 0;
-  uint8_t* Reserve(size_t n) {
-    if (n > capacity) {
-      bytes.reset();
-      bytes = AllocateBytes(n);
-      capacity = n;
-    }
-    return bytes.get();
-  }
-};
 
 struct Piece {
   size_t start = 0, end = 0;
@@ -350,9 +333,9 @@ void ForEach(unsigned jobs, size_t count, MatchFinder& callerFinder,
 
 struct EncoderScratch::Parts {
   MatchFinder finder;
-  Bytes plan;  // planCapacity bytes, at most kKeptPlan
-  size_t planCapacity = 0;
-  Buffer out, check;  // a chunk's packed bytes and its unpacked copy, when written on one thread
+  ByteBuffer plan;  // up to kKeptPlan bytes
+  ByteBuffer out,
+      check;  // a chunk's packed bytes and its unpacked copy, when written on one thread
 };
 
 EncoderScratch::EncoderScratch() : parts(new Parts) {}
@@ -364,15 +347,11 @@ struct OptimalEncoder::State {
   OptimalOptions options;
   std::unique_ptr<EncoderScratch> ownScratch;  // when the caller gives none
   EncoderScratch::Parts* scratch;              // the caller's thread's finder and plan buffer
-  Bytes plan;                                  // Lmax, then the chosen tokens
-  size_t planCapacity = 0;
+  ByteBuffer plan;                             // Lmax, then the chosen tokens
   bool keepPlan = false;  // the plan is the scratch's buffer, given back at the end
 
   ~State() {
-    if (plan && keepPlan) {
-      scratch->plan = std::move(plan);
-      scratch->planCapacity = planCapacity;
-    }
+    if (keepPlan) std::swap(plan, scratch->plan);
   }
   std::vector<Piece> pieces;
   uint64_t packedSize = 0;
@@ -380,7 +359,8 @@ struct OptimalEncoder::State {
 
   void PlanPiece(Piece& piece, MatchFinder& finder);
   void FixUp(Piece& piece, uint64_t* boundary, MatchFinder& finder);
-  void WriteChunk(size_t from, size_t to, Buffer* out, Buffer* scratch, MatchFinder& finder) const;
+  void WriteChunk(size_t from, size_t to, ByteBuffer* out, ByteBuffer* scratch,
+                  MatchFinder& finder) const;
 };
 
 OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOptions& options)
@@ -395,18 +375,8 @@ OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOp
   s.scratch = (options.scratch ? options.scratch : s.ownScratch.get())->parts.get();
   if (size == 0) return;
   s.keepPlan = options.scratch && size <= kKeptPlan;
-  if (s.keepPlan && s.scratch->planCapacity >= size) {
-    s.plan = std::move(s.scratch->plan);
-    s.planCapacity = s.scratch->planCapacity;
-    s.scratch->planCapacity = 0;
-  } else {
-    if (s.keepPlan) {  // too small: let it go first
-      s.scratch->plan.reset();
-      s.scratch->planCapacity = 0;
-    }
-    s.plan = AllocateBytes(size);
-    s.planCapacity = size;
-  }
+  if (s.keepPlan) std::swap(s.plan, s.scratch->plan);
+  s.plan.Resize(size);
 
   size_t pieceSize = options.pieceSize ? std::max(options.pieceSize, kMinPiece) : kDefaultPiece;
   pieceSize = std::max(pieceSize, (size + kMaxPieces - 1) / kMaxPieces);
@@ -448,13 +418,13 @@ void OptimalEncoder::State::PlanPiece(Piece& piece, MatchFinder& finder) {
   const size_t origin = start > MAX_DISTANCE ? start - MAX_DISTANCE : 0;
   finder.Start(data, size, origin, end - origin, MatchFinder::kLongest);
   for (size_t p = origin; p < start; ++p) finder.Skip(p);
-  finder.LongestRange(start, end, plan.get() + start);
+  finder.LongestRange(start, end, plan.data() + start);
   if (end < size)
-    piece.tail.assign(plan.get() + end - std::min(kTail, end - start), plan.get() + end);
+    piece.tail.assign(plan.data() + end - std::min(kTail, end - start), plan.data() + end);
 
   Parse parse(data, size);
   parse.Begin(end, nullptr);
-  parse.Steps(start, end, plan.get());
+  parse.Steps(start, end, plan.data());
   for (size_t k = 0; k < kReach; ++k) piece.head[k] = parse.Cost(start + k);
 }
 
@@ -472,7 +442,7 @@ void OptimalEncoder::State::FixUp(Piece& piece, uint64_t* boundary, MatchFinder&
     --i;
     const uint32_t longest = longests.At(i);
     assumed.Step(i, longest);
-    plan.get()[i] = real.Step(i, longest);
+    plan.data()[i] = real.Step(i, longest);
     const uint64_t o = real.Cost(i) - assumed.Cost(i);
     streak = streak != 0 && o == offset ? streak + 1 : 1;
     offset = o;
@@ -518,24 +488,25 @@ class ChunkWalk {
   size_t position_ = 0;
 };
 
-void OptimalEncoder::State::WriteChunk(size_t from, size_t to, Buffer* out, Buffer* scratch,
+void OptimalEncoder::State::WriteChunk(size_t from, size_t to, ByteBuffer* out, ByteBuffer* scratch,
                                        MatchFinder& finder) const {
   const size_t origin = from > MAX_DISTANCE ? from - MAX_DISTANCE : 0;
   finder.Start(data, size, origin, to - origin, MatchFinder::kNearest);
 
   // At most 2 bytes per input byte: the parse never takes a token that
   // costs more than the literals it replaces (checked all the same).
-  uint8_t* const first = out->Reserve(2 * (to - from) + 3);
+  const size_t room = 2 * (to - from) + 3;
+  uint8_t* const first = out->Resize(room);
   uint8_t* o = first;
-  const uint8_t* const oEnd = o + out->capacity;
+  const uint8_t* const oEnd = o + room;
   for (size_t p = from; p < to;) {
     if (oEnd - o < 3) throw std::logic_error("OptimalEncoder: a chunk outgrew its buffer");
-    const uint8_t code = plan.get()[p];
+    const uint8_t code = plan.data()[p];
     const uint8_t byte = data[p];
     if (code == kLiteral) {
       do {
         o = PutLiteral(o, data[p]);
-      } while (++p < to && plan.get()[p] == kLiteral && oEnd - o >= 2);
+      } while (++p < to && plan.data()[p] == kLiteral && oEnd - o >= 2);
     } else if (code < kMatch) {
       o = PutRun(o, code, byte);
       p += code;
@@ -547,14 +518,14 @@ void OptimalEncoder::State::WriteChunk(size_t from, size_t to, Buffer* out, Buff
       p += length;
     }
   }
-  out->size = static_cast<size_t>(o - first);
+  out->Resize(static_cast<size_t>(o - first));
 
   // Unpacked behind the bytes it may refer to, it must give the input.
   const size_t history = from - origin, length = to - from;
-  uint8_t* const check = scratch->Reserve(history + length);
+  uint8_t* const check = scratch->Resize(history + length);
   memcpy(check, data + origin, history);
   const uint32_t got =
-      UnpackBlobAt(first, static_cast<uint32_t>(out->size), check, static_cast<uint32_t>(history),
+      UnpackBlobAt(first, static_cast<uint32_t>(out->size()), check, static_cast<uint32_t>(history),
                    static_cast<uint32_t>(history + length));
   if (got != length || memcmp(check + history, data + from, length) != 0) {
     throw std::logic_error("the encoder produced a stream that does not decode to its input");
@@ -567,11 +538,11 @@ void OptimalEncoder::Write(const std::function<void(const uint8_t*, size_t)>& si
   s.written = true;
   if (s.size == 0) return;
 
-  ChunkWalk walk(s.plan.get(), s.size);
+  ChunkWalk walk(s.plan.data(), s.size);
   std::vector<size_t> starts{0};  // starts[c], starts[c+1]: chunk c; never reallocated
   starts.reserve(s.size / kChunk + 2);
   struct Slot {
-    Buffer out, scratch;
+    ByteBuffer out, scratch;
     bool done = false;
     std::exception_ptr failure;
   };
@@ -580,12 +551,12 @@ void OptimalEncoder::Write(const std::function<void(const uint8_t*, size_t)>& si
   uint64_t packed = 0;
   auto deliver = [&](size_t c, Slot& slot) {
     if (slot.failure) std::rethrow_exception(slot.failure);
-    packed += slot.out.size;
+    packed += slot.out.size();
     const bool last = starts[c + 1] == s.size;
     if (packed > s.packedSize || (last && packed != s.packedSize)) {
       throw std::logic_error("OptimalEncoder: the stream differs from the planned size");
     }
-    sink(slot.out.bytes.get(), slot.out.size);
+    sink(slot.out.data(), slot.out.size());
     if (s.options.progress) s.options.progress(s.size + starts[c + 1]);
   };
 

@@ -23,4 +23,14 @@ HeapBytes AllocateBytes(size_t size) {
   return HeapBytes(static_cast<uint8_t*>(p));
 }
 
+uint8_t* ByteBuffer::Resize(size_t size) {
+  if (size > capacity_) {
+    bytes_.reset();  // the old bytes are not kept: let their memory go first
+    bytes_ = AllocateBytes(size);
+    capacity_ = size;
+  }
+  size_ = size;
+  return bytes_.get();
+}
+
 }  // namespace popbox

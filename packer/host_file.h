@@ -8,7 +8,6 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,37 +55,13 @@ bool ListHostFolder(const std::string& path, std::vector<std::string>* names, in
 // part of it does not exist.
 std::string RealHostPath(const std::string& path);
 
-// Bytes read from a file, in a buffer meant to be read into again for the
-// next file: it only grows, and is never cleared first, since reading
-// fills all of it that is used. Packing reads every file once; zeroing a
-// fresh buffer for each cost as much as the read.
-class FileBytes {
- public:
-  FileBytes() = default;
-  FileBytes(FileBytes&& other) noexcept { *this = std::move(other); }
-  FileBytes& operator=(FileBytes&& other) noexcept {  // leaves `other` empty
-    bytes_ = std::move(other.bytes_);
-    size_ = other.size_;
-    capacity_ = other.capacity_;
-    other.size_ = other.capacity_ = 0;
-    return *this;
-  }
-
-  const uint8_t* data() const { return bytes_.get(); }
-  size_t size() const { return size_; }
-  // Room for `size` bytes, their values unspecified.
-  uint8_t* Resize(size_t size);
-
- private:
-  HeapBytes bytes_;
-  size_t size_ = 0, capacity_ = 0;
-};
-
-// The whole of a regular file into `into`. Throws PackerError naming `path`
+// The whole of a regular file into `into`, whose memory serves again for
+// the next file: packing reads every file once, and a zeroed buffer for
+// each cost as much as the read. Throws PackerError naming `path`
 // when it cannot be opened or read, is not a regular file, changes while
 // it is read, or is larger than maxSize bytes (checked from fstat before
 // any byte is read).
-void ReadFileInto(const std::string& path, uint64_t maxSize, FileBytes* into);
+void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into);
 
 // The same, as a vector of its own.
 std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize);

@@ -172,7 +172,7 @@ bool RenameHost(const std::string& from, const std::string& to, int* error) {
   return false;
 }
 
-void ReadFileInto(const std::string& path, uint64_t maxSize, FileBytes* into) {
+void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into) {
   FdCloser input{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (input.fd < 0) throw PackerError(DescribeFailure(path, "cannot open", errno));
   struct stat st;

@@ -62,7 +62,7 @@ struct Prepared {
   bool done = false;
   std::exception_ptr failure;
   size_t size = 0;
-  FileBytes data;  // a file's bytes when they are stored or compressed by the writer
+  ByteBuffer data;  // a file's bytes when they are stored or compressed by the writer
   RecordContents contents{false, {}};
   bool large = false;  // read only: the writer compresses it with every job
 };
@@ -169,7 +169,7 @@ class Compressor {
 
   void Work() {
     EncoderScratch scratch;
-    FileBytes bytes;
+    ByteBuffer bytes;
     for (;;) {
       size_t index;
       {
