@@ -13,10 +13,11 @@
 //    far the bytes behind both runs agree" when rq == r. So inside a run the
 //    answer is r from distance 1 (the previous byte), unless an earlier run of
 //    at least r bytes ending within MAX_DISTANCE of E continues like this one;
-//    those earlier runs (linked per byte value) are examined at the run's
-//    first position and, once, for a table by r that serves the rest. Runs
-//    are kept in a small ring, never in the chains, so a megabyte of zeros
-//    costs a scan, not a chain walk.
+//    those earlier runs (linked per byte value, and per byte value and the
+//    byte after the run, which must agree for them to continue alike) are
+//    examined at the run's first position and, once, for a table by r that
+//    serves the rest. Runs are kept in a small ring, never in the chains,
+//    so a megabyte of zeros costs a scan, not a chain walk.
 //  - Other positions: hash chains over exact 4-, 5- and 8-byte prefixes,
 //    with links in a ring over the window. Chains hold every earlier non-run
 //    position of the window, so none is missed; a chain walk ends at the cap
@@ -89,6 +90,7 @@ class MatchFinder {
     limit_ = bias_ + static_cast<uint32_t>(span);
     runCount_ = 0;
     for (uint32_t& k : lastRunOf_) k = kNoRun;
+    for (uint32_t& k : lastAlike_) k = kNoRun;
     runStart_ = runEnd_ = 0;
     lastDistance_ = 0;
   }
@@ -294,10 +296,17 @@ class MatchFinder {
   static_assert(kLongKey == 8, "4..7 are measured within one 8-byte word");
 
   struct Run {
-    uint32_t start, end;  // relative positions; start clamped to the origin
-    uint32_t previous;    // index of the previous run of the same byte, or kNoRun
+    uint32_t start, end;     // relative positions; start clamped to the origin
+    uint32_t previous;       // index of the previous run of the same byte, or kNoRun
+    uint32_t previousAlike;  // the same, among runs whose next byte hashes alike
   };
   static constexpr uint32_t kNoRun = 0xFFFFFFFFu;
+  // Runs are also linked by their byte and the byte after them, hashed:
+  // an earlier run adds to a match only if the bytes after both agree.
+  static constexpr uint32_t kAlikeKeys = 1024;
+  static uint32_t AlikeKey(uint8_t run, uint8_t next) {
+    return ((run << 8 | next) * 2654435761u) >> 22;
+  }
 
   uint32_t Relative(size_t pos) const { return static_cast<uint32_t>(pos - origin_); }
 
@@ -358,8 +367,11 @@ class MatchFinder {
     runStart_ = p;
     runEnd_ = e;
     tableFor_ = kNoTable;
-    runs_[runCount_ % kRunRing] = Run{p, e, lastRunOf_[b]};  // seen by later runs only
-    lastRunOf_[b] = runCount_++;
+    const uint32_t alike = AlikeKey(b, e < end_ ? base_[e] : 0);
+    runs_[runCount_ % kRunRing] =
+        Run{p, e, lastRunOf_[b], lastAlike_[alike]};  // seen by later runs only
+    lastRunOf_[b] = runCount_;
+    lastAlike_[alike] = runCount_++;
   }
 
   uint32_t RunLongest(uint32_t p, uint32_t limit) {
@@ -379,7 +391,8 @@ class MatchFinder {
   // position S of the run (r = its length) the best candidate of each
   // earlier run R is: with positions a..R.end-4 of R within reach, those
   // with R.end - a >= r include R.end - r (r + gain); otherwise the first
-  // one reachable, R.end - a bytes.
+  // one reachable, R.end - a bytes. So the newest R with r bytes in reach
+  // gives r, and only runs followed by the same byte can add a gain to it.
   uint32_t ExamineEarlierRuns(uint32_t s, uint32_t limit) {
     const uint32_t e = runEnd_;
     const uint32_t length = e - s;
@@ -390,18 +403,29 @@ class MatchFinder {
       const Run& run = runs_[k % kRunRing];
       if (run.end < oldest + MIN_MATCH) break;
       const uint32_t a = run.start > oldest ? run.start : oldest;
-      uint32_t len, from;
       if (run.end - a >= length) {
-        len = length + Common(base_ + run.end, base_ + e, GainCap(e));
-        from = run.end - length;
-      } else {
-        len = run.end - a;
-        from = a;
+        best = length;
+        bestDistance = s - (run.end - length);
+        break;
       }
-      if (len > best) {
-        best = len;
-        bestDistance = s - from;
-        if (best >= limit) break;
+      if (run.end - a > best) {
+        best = run.end - a;
+        bestDistance = s - a;
+      }
+    }
+    const uint32_t cap = GainCap(e);
+    if (best == length && best < limit && cap != 0) {
+      for (uint32_t k = runs_[(runCount_ - 1) % kRunRing].previousAlike;
+           k != kNoRun && runCount_ - k <= kRunRing; k = runs_[k % kRunRing].previousAlike) {
+        const Run& run = runs_[k % kRunRing];
+        if (run.end < oldest + length) break;
+        if (run.end - run.start < length || base_[run.end] != base_[e]) continue;
+        const uint32_t len = length + Common(base_ + run.end, base_ + e, cap);
+        if (len > best) {
+          best = len;
+          bestDistance = s - (run.end - length);
+          if (best >= limit) break;
+        }
       }
     }
     if (best > limit) best = limit;
@@ -421,10 +445,11 @@ class MatchFinder {
     const uint32_t cap = GainCap(e);
     if (cap == 0 || e - runStart_ <= MIN_MATCH) return;
     const uint32_t needed = e - runStart_ - 1 < MAX_MATCH - 1 ? e - runStart_ - 1 : MAX_MATCH - 1;
-    for (uint32_t k = runs_[(runCount_ - 1) % kRunRing].previous;
-         k != kNoRun && runCount_ - k <= kRunRing; k = runs_[k % kRunRing].previous) {
+    for (uint32_t k = runs_[(runCount_ - 1) % kRunRing].previousAlike;
+         k != kNoRun && runCount_ - k <= kRunRing; k = runs_[k % kRunRing].previousAlike) {
       const Run& run = runs_[k % kRunRing];
       if (e - run.end > MAX_DISTANCE) break;
+      if (base_[run.end] != base_[e]) continue;  // no gain
       const uint32_t g = Common(base_ + run.end, base_ + e, cap);
       const uint32_t len = run.end - run.start;
       const uint32_t slot = len < MAX_MATCH - 1 ? len : MAX_MATCH - 1;
@@ -543,6 +568,7 @@ class MatchFinder {
   Run runs_[kRunRing];
   uint32_t runCount_ = 0;
   uint32_t lastRunOf_[256];
+  uint32_t lastAlike_[kAlikeKeys];
   uint32_t runStart_ = 0, runEnd_ = 0;  // the current (latest) run
   static constexpr uint32_t kNoTable = 0xFFFFFFFFu;
   uint32_t tableFor_ = kNoTable;  // runStart_ of the run gain_ describes

@@ -34,15 +34,22 @@ if wanted == "--list":
     for e in entries:
         print(e["id"], e["file"], e["why"], sep="\t")
     sys.exit(0)
+def replaced(e):
+    text = open(e["file"], encoding="utf-8").read()
+    old, new = "\n".join(e["old"]), "\n".join(e["new"])
+    if text.count(old) != 1:
+        sys.exit(f"{e['id']}: the text to replace occurs {text.count(old)} times in {e['file']}")
+    return text.replace(old, new)
+if wanted == "--check":  # the IDs that follow, or all
+    chosen = [e for e in entries if len(sys.argv) < 4 or e["id"] in sys.argv[3:]]
+    for e in chosen:
+        replaced(e)
+    print(f"all {len(chosen)} faults apply")
+    sys.exit(0)
 e = next((e for e in entries if e["id"] == wanted), None)
 if not e:
     sys.exit(f"no fault {wanted}")
-text = open(e["file"], encoding="utf-8").read()
-old, new = "\n".join(e["old"]), "\n".join(e["new"])
-if text.count(old) != 1:
-    sys.exit(f"{wanted}: the text to replace occurs {text.count(old)} times in {e['file']}")
-if len(sys.argv) < 4:
-    open(e["file"], "w", encoding="utf-8").write(text.replace(old, new))
+open(e["file"], "w", encoding="utf-8").write(replaced(e))
 print(e["file"])
 PY
 }
@@ -55,12 +62,8 @@ done
 [ ${#ids[@]} -gt 0 ] || mapfile -t ids < <(apply --list | cut -f1)
 
 if $check_only; then
-  bad=0
-  for id in "${ids[@]}"; do
-    apply "$id" dry >/dev/null || bad=1
-  done
-  [ $bad = 0 ] && echo "all ${#ids[@]} faults apply"
-  exit $bad
+  apply --check "${ids[@]}"
+  exit
 fi
 
 mkdir -p "$build"
