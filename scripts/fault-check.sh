@@ -49,7 +49,9 @@ if wanted == "--check":  # the IDs that follow, or all
 e = next((e for e in entries if e["id"] == wanted), None)
 if not e:
     sys.exit(f"no fault {wanted}")
-open(e["file"], "w", encoding="utf-8").write(replaced(e))
+text = replaced(e)
+if len(sys.argv) < 4:  # a third argument: only name the file
+    open(e["file"], "w", encoding="utf-8").write(text)
 print(e["file"])
 PY
 }
