@@ -99,7 +99,7 @@ for id in "${ids[@]}"; do
     continue
   fi
   total=$((total + 1))
-  by=$(first_failure -LE wine -E fuzz-smoke)
+  by=$(first_failure -LE wine -E "fuzz-smoke|faults-apply")  # a fault applied no longer applies
   [ -n "$by" ] || by=$(first_failure -L wine)
   # The fuzz targets never compile the Win32-only files.
   case "$file" in
