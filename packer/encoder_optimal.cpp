@@ -101,22 +101,23 @@ constexpr size_t kMaxChunksInFlight = 8;
 // cost(j) <= cost(a) + 252. Their low 16 bits therefore order them too, as
 // differences from the first one's, 8 at a time where SSE2 is there.
 #if defined(__SSE2__)
-// kKeep.lanes[w - 1]: the first w of 16 lanes all ones, the others zero.
-struct KeepLanes {
+// kDrop.lanes[w - 1]: 0 in the first w of 16 lanes, 0x7FFF in the others;
+// added with saturation to key differences (below 2^12 either way), it
+// lifts every lane past the w-th above all the others.
+struct DropLanes {
   alignas(16) int16_t lanes[16][16];
-  constexpr KeepLanes() : lanes() {
+  constexpr DropLanes() : lanes() {
     for (int w = 0; w < 16; ++w)
-      for (int lane = 0; lane <= w; ++lane) lanes[w][lane] = -1;
+      for (int lane = w + 1; lane < 16; ++lane) lanes[w][lane] = 0x7FFF;
   }
 };
-constexpr KeepLanes kKeep;
+constexpr DropLanes kDrop;
 #endif
 
 class Parse {
  public:
   Parse(const uint8_t* data, size_t size) : data_(data), size_(size) {
     memset(cost_, 0, sizeof cost_);
-    memset(key_, 0, sizeof key_);
     memset(low_, 0, sizeof low_);
   }
 
@@ -124,6 +125,7 @@ class Parse {
   // (all 0 when null; those past the input are never read).
   void Begin(size_t end, const uint64_t* boundary) {
     for (size_t k = kReach; k-- > 0;) Record(end + k, boundary ? boundary[k] : 0);
+    next_ = Cost(end);
     front_ = back_ = 0;
     if (end >= 1 && end < size_ && data_[end] == data_[end - 1]) {
       // The run targets of end - 1 past `end`, which its Step enters.
@@ -137,7 +139,7 @@ class Parse {
   // The cheapest token at i (ties as described at the top of this file),
   // given Lmax(i); records cost(i).
   uint8_t Step(size_t i, uint32_t longest) {
-    return StepAt(i, longest, data_, size_, front_, back_);
+    return StepAt(i, longest, data_, size_, front_, back_, next_);
   }
 
   // Step(i) for i = to-1 down to from, each Lmax taken from plan[i] and
@@ -146,9 +148,11 @@ class Parse {
     const uint8_t* const data = data_;
     const size_t size = size_;
     size_t front = front_, back = back_;  // locals: stores to the rings cannot touch them
-    for (size_t i = to; i-- > from;) plan[i] = StepAt(i, plan[i], data, size, front, back);
+    uint64_t next = next_;
+    for (size_t i = to; i-- > from;) plan[i] = StepAt(i, plan[i], data, size, front, back, next);
     front_ = front;
     back_ = back;
+    next_ = next;
   }
 
   uint64_t Cost(size_t i) const { return cost_[i % kRing]; }
@@ -160,10 +164,9 @@ class Parse {
   __attribute__((always_inline))
 #endif
   inline uint8_t
-  StepAt(size_t i, uint32_t longest, const uint8_t* data, size_t size, size_t& front,
-         size_t& back) {
+  StepAt(size_t i, uint32_t longest, const uint8_t* data, size_t size, size_t& front, size_t& back,
+         uint64_t& next) {
     const uint8_t byte = data[i];
-    const uint64_t next = Cost(i + 1);
     uint64_t best = next + (byte == ESCAPE_BYTE ? 2 : 1);
     uint8_t choice = kLiteral;
     if (!(i + 1 < size && data[i + 1] == byte)) {
@@ -173,6 +176,7 @@ class Parse {
       queue_[--front % kRing] = i + 1;
       if (longest < MIN_MATCH) {
         Record(i, best);
+        next = best;
         return kLiteral;
       }
     } else {
@@ -188,7 +192,7 @@ class Parse {
     // Targets i+4..i+longest: the least key among them.
     const uint32_t width = longest >= MIN_MATCH ? longest - MIN_MATCH + 1 : 1;
     const size_t a = i + MIN_MATCH;
-    const int64_t key = LeastKey(a % kRing, width);
+    const int64_t key = LeastKey(a, width);
     const size_t target = a + ((static_cast<uint64_t>(-key) - a) & 15);
     const uint64_t viaMatch =
         static_cast<uint64_t>(key + static_cast<int64_t>(target)) / 16 + kTokenCost;
@@ -197,37 +201,38 @@ class Parse {
     choice = match ? static_cast<uint8_t>(kMatch + (target - i)) : choice;
 
     Record(i, best);
+    next = best;
     return choice;
   }
 
   void Record(size_t j, uint64_t cost) {
     const size_t r = j % kRing;
     cost_[r] = cost;
-    const int64_t key = static_cast<int64_t>(cost * 16) - static_cast<int64_t>(j);
-    key_[r] = key;
-    low_[r] = low_[r + kRing] = static_cast<int16_t>(key);
+    const int16_t low = static_cast<int16_t>(cost * 16 - j);
+    low_[r] = low;
+    if (r < 16) low_[r + kRing] = low;  // the copy a window read from near the end takes
   }
 
-  // The least of the `width` (1..16) keys from ring index r on.
-  int64_t LeastKey(size_t r, uint32_t width) const {
+  // The least of the `width` (1..16) keys of a, a+1, ...
+  int64_t LeastKey(size_t a, uint32_t width) const {
+    const size_t r = a % kRing;
+    const int64_t key = static_cast<int64_t>(cost_[r] * 16) - static_cast<int64_t>(a);
 #if defined(__SSE2__)
-    const __m128i first = _mm_set1_epi16(low_[r]), none = _mm_set1_epi16(0x7FFF);
-    const __m128i* keep = reinterpret_cast<const __m128i*>(kKeep.lanes[width - 1]);
+    const __m128i first = _mm_set1_epi16(low_[r]);
+    const __m128i* drop = reinterpret_cast<const __m128i*>(kDrop.lanes[width - 1]);
     const __m128i* low = reinterpret_cast<const __m128i*>(low_ + r);
-    __m128i a = _mm_sub_epi16(_mm_loadu_si128(low), first);
-    __m128i b = _mm_sub_epi16(_mm_loadu_si128(low + 1), first);
-    a = _mm_or_si128(_mm_and_si128(a, keep[0]), _mm_andnot_si128(keep[0], none));
-    b = _mm_or_si128(_mm_and_si128(b, keep[1]), _mm_andnot_si128(keep[1], none));
-    __m128i least = _mm_min_epi16(a, b);
+    const __m128i x = _mm_adds_epi16(_mm_sub_epi16(_mm_loadu_si128(low), first), drop[0]);
+    const __m128i y = _mm_adds_epi16(_mm_sub_epi16(_mm_loadu_si128(low + 1), first), drop[1]);
+    __m128i least = _mm_min_epi16(x, y);
     least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0x4E));
     least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0xB1));
     least = _mm_min_epi16(least, _mm_shufflelo_epi16(least, 0xB1));
-    return key_[r] + static_cast<int16_t>(_mm_cvtsi128_si32(least));
+    return key + static_cast<int16_t>(_mm_cvtsi128_si32(least));
 #else
     int16_t least = 0;
     for (uint32_t w = 1; w < width; ++w)
       least = std::min(least, static_cast<int16_t>(low_[r + w] - low_[r]));
-    return key_[r] + least;
+    return key + least;
 #endif
   }
 
@@ -240,10 +245,13 @@ class Parse {
   const uint8_t* data_;
   size_t size_;
   uint64_t cost_[kRing];
-  int64_t key_[kRing];      // 16 * cost(j) - j
-  int16_t low_[2 * kRing];  // its low 16 bits, at j % kRing and once more kRing later
+  // The low 16 bits of the key 16 * cost(j) - j, at j % kRing; the first 16
+  // once more kRing later, so that a window of 16 never wraps.
+  int16_t low_[kRing + 16];
   size_t queue_[kRing];
   size_t front_ = 0, back_ = 0;  // ring indices, wrapping; empty when equal
+  uint64_t next_ = 0;            // the cost of the position after the next Step's, in a
+                                 // register through Steps: one step waits for the last
 };
 
 // Plans of up to kKeptPlan bytes reuse the buffer of the caller's
