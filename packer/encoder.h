@@ -30,9 +30,14 @@ std::vector<uint8_t> EncodeOptimal(const uint8_t* data, size_t size,
 struct OptimalOptions {
   unsigned jobs = 1;                  // threads, the caller's among them
   EncoderScratch* scratch = nullptr;  // the calling thread's, or null
-  // Bytes per planning piece; 0 picks one. Changes neither the result nor
-  // its bytes, only how the work is cut up (tests use small pieces).
+  // Bytes per planning piece; 0 picks one. Changes only how the work is
+  // cut up, never the packed size; the bytes only where distances are kept
+  // (tests use small pieces).
   size_t pieceSize = 0;
+  // Inputs up to 16 MiB keep the distance the match search found for each
+  // position (2 bytes each); larger ones, or all when this is set, search
+  // each back-reference's distance again while writing: the nearest.
+  bool searchDistances = false;
   // Called on the caller's thread with the input bytes done so far, out of
   // 2 * size: each byte counts once when planned and once when written.
   std::function<void(uint64_t done)> progress;
@@ -47,10 +52,11 @@ struct OptimalOptions {
 //     encoder.Write([&](const uint8_t* p, size_t n) { out.Write(p, n); });
 //   }
 //
-// Memory: one byte per input byte for the plan, plus a bounded amount per
-// thread and per piece in flight (a few MiB each), never the whole packed
-// stream nor a decoded copy. The bytes produced are the same for any jobs
-// and pieceSize.
+// Memory: one byte per input byte for the plan (three for inputs up to
+// 16 MiB, which keep distances), plus a bounded amount per thread and per
+// piece in flight (a few MiB each), never the whole packed stream nor a
+// decoded copy. The bytes produced are the same for any jobs, and for any
+// pieceSize when distances are searched.
 class OptimalEncoder {
  public:
   // `data` must outlive the encoder; `size` must stay below 2^32 - 1.

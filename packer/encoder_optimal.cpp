@@ -7,13 +7,15 @@
 // Ties go, as they always have, to the literal, then the cheapest longest
 // run, then the longest back-reference, so the parse is the very one the
 // previous single-threaded encoder made; only back-reference distances may
-// differ (the nearest one reaching the length is taken).
+// differ.
 //
-// Memory is the input plus one plan byte per position, and the work is cut
-// into pieces so that several threads share it:
+// Memory is the input plus one plan byte per position (and two for a
+// distance, up to kKeptDistances bytes of input), and the work is cut into
+// pieces so that several threads share it:
 //  1. Plan, per piece, in parallel: the match finder (match_finder.h),
 //     primed with the MAX_DISTANCE bytes before the piece, writes Lmax(i)
-//     into the plan bytes; then the backward shortest-path pass over the
+//     into the plan bytes, and a distance giving it beside them when they
+//     are kept; then the backward shortest-path pass over the
 //     piece overwrites each with the chosen token. The costs of the next
 //     piece are not known yet, so that pass assumes 0 for them. Each piece
 //     keeps the Lmax of its last kTail positions and its first 127 costs.
@@ -31,12 +33,15 @@
 //  3. Write: a cheap walk along the chosen tokens finds where each output
 //     chunk starts, done by the delivering thread a few chunks ahead of the
 //     writers; chunks are written in parallel and handed out in order. A
-//     chunk finds each back-reference's distance by a scan of its own (the
+//     back-reference takes the kept distance, which serves any length up
+//     to Lmax; without one, the chunk finds it by a scan of its own (the
 //     nearest candidate reaching the chosen length, a function of the input
-//     alone), and is unpacked behind a copy of the MAX_DISTANCE input bytes
-//     before it and compared before it leaves.
-// No step depends on how the input was cut, so the bytes are the same for
-// any number of jobs and any piece size.
+//     alone). Each chunk is unpacked behind a copy of the MAX_DISTANCE
+//     input bytes before it and compared before it leaves.
+// Pieces depend on the input's size alone, never on the jobs, so neither
+// do the bytes. A kept distance is the match finder's choice among equally
+// long matches, which depends on where its scan started: the bytes then
+// depend on the piece size too (the packed size never does).
 
 #include <stdlib.h>
 #include <string.h>
@@ -260,6 +265,11 @@ class Parse {
 // files below 8 MiB one per worker.
 constexpr size_t kKeptPlan = size_t{8} << 20;
 
+// Inputs up to this size keep the match finder's distances, 2 bytes a
+// position, which spares the writer a second search; larger ones search
+// again rather than hold three times their size.
+constexpr size_t kKeptDistances = size_t{16} << 20;
+
 struct Piece {
   size_t start = 0, end = 0;
   std::vector<uint8_t> tail;   // Lmax of end - tail.size() .. end - 1
@@ -341,7 +351,8 @@ void ForEach(unsigned jobs, size_t count, MatchFinder& callerFinder,
 
 struct EncoderScratch::Parts {
   MatchFinder finder;
-  ByteBuffer plan;  // up to kKeptPlan bytes
+  ByteBuffer plan;       // up to kKeptPlan bytes
+  ByteBuffer distances;  // as many as the plan's distances took
   ByteBuffer out,
       check;  // a chunk's packed bytes and its unpacked copy, when written on one thread
 };
@@ -356,11 +367,15 @@ struct OptimalEncoder::State {
   std::unique_ptr<EncoderScratch> ownScratch;  // when the caller gives none
   EncoderScratch::Parts* scratch;              // the caller's thread's finder and plan buffer
   ByteBuffer plan;                             // Lmax, then the chosen tokens
+  ByteBuffer distances;   // when kept: a distance giving Lmax(i), 16 bits at 2 i
   bool keepPlan = false;  // the plan is the scratch's buffer, given back at the end
+  bool keptDistances = false;
 
   ~State() {
     if (keepPlan) std::swap(plan, scratch->plan);
+    if (keptDistances) std::swap(distances, scratch->distances);
   }
+  uint16_t* kept = nullptr;  // the distances as 16-bit values, when kept
   std::vector<Piece> pieces;
   uint64_t packedSize = 0;
   bool written = false;
@@ -385,6 +400,11 @@ OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOp
   s.keepPlan = options.scratch && size <= kKeptPlan;
   if (s.keepPlan) std::swap(s.plan, s.scratch->plan);
   s.plan.Resize(size);
+  s.keptDistances = !options.searchDistances && size <= kKeptDistances;
+  if (s.keptDistances) {
+    std::swap(s.distances, s.scratch->distances);
+    s.kept = reinterpret_cast<uint16_t*>(s.distances.Resize(2 * size));
+  }
 
   size_t pieceSize = options.pieceSize ? std::max(options.pieceSize, kMinPiece) : kDefaultPiece;
   pieceSize = std::max(pieceSize, (size + kMaxPieces - 1) / kMaxPieces);
@@ -426,7 +446,7 @@ void OptimalEncoder::State::PlanPiece(Piece& piece, MatchFinder& finder) {
   const size_t origin = start > MAX_DISTANCE ? start - MAX_DISTANCE : 0;
   finder.Start(data, size, origin, end - origin, MatchFinder::kLongest);
   for (size_t p = origin; p < start; ++p) finder.Skip(p);
-  finder.LongestRange(start, end, plan.data() + start);
+  finder.LongestRange(start, end, plan.data() + start, kept ? kept + start : nullptr);
   if (end < size)
     piece.tail.assign(plan.data() + end - std::min(kTail, end - start), plan.data() + end);
 
@@ -499,7 +519,7 @@ class ChunkWalk {
 void OptimalEncoder::State::WriteChunk(size_t from, size_t to, ByteBuffer* out, ByteBuffer* scratch,
                                        MatchFinder& finder) const {
   const size_t origin = from > MAX_DISTANCE ? from - MAX_DISTANCE : 0;
-  finder.Start(data, size, origin, to - origin, MatchFinder::kNearest);
+  if (!kept) finder.Start(data, size, origin, to - origin, MatchFinder::kNearest);
 
   // At most 2 bytes per input byte: the parse never takes a token that
   // costs more than the literals it replaces (checked all the same).
@@ -520,7 +540,7 @@ void OptimalEncoder::State::WriteChunk(size_t from, size_t to, ByteBuffer* out, 
       p += code;
     } else {
       const uint32_t length = code - kMatch;
-      const uint32_t distance = finder.Nearest(p, length);
+      const uint32_t distance = kept ? kept[p] : finder.Nearest(p, length);
       if (distance == 0) throw std::logic_error("OptimalEncoder: no match where one was found");
       o = PutMatch(o, length, distance);
       p += length;

@@ -112,10 +112,12 @@ class MatchFinder {
     return ChainLongest(p, limit);
   }
 
-  // Longest(pos) for pos = from..to-1, into out[pos - from]. The same
-  // answers; the common case (no run, MAX_MATCH + 8 bytes ahead) runs in
-  // one loop with the walks inline.
-  void LongestRange(size_t from, size_t to, uint8_t* out) {
+  // Longest(pos) for pos = from..to-1, into out[pos - from], and when
+  // `distances` is not null a distance at which that length matches into
+  // distances[pos - from] (0 with none). The same answers; the common case
+  // (no run, MAX_MATCH + 8 bytes ahead) runs in one loop with the walks
+  // inline.
+  void LongestRange(size_t from, size_t to, uint8_t* out, uint16_t* distances = nullptr) {
     const uint32_t first = Relative(from), last = Relative(to);
     const uint32_t fastEnd = end_ > MAX_MATCH + 8 ? end_ - (MAX_MATCH + 8) : 0;
     // Locals, not members: a store to out[] may alias any member, which
@@ -137,6 +139,7 @@ class MatchFinder {
         lastDistance_ = lastDistance;
         out[p - first] = static_cast<uint8_t>(Longest(p + origin_));
         lastDistance = lastDistance_;
+        if (distances) distances[p - first] = static_cast<uint16_t>(lastDistance);
         runStart = runStart_;
         runEnd = runEnd_;
         continue;
@@ -201,6 +204,7 @@ class MatchFinder {
         bestDistance = 0;
       }
       lastDistance = bestDistance;
+      if (distances) distances[p - first] = static_cast<uint16_t>(bestDistance);
       out[p - first] = static_cast<uint8_t>(best);
     }
     lastDistance_ = lastDistance;

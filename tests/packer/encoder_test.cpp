@@ -1,7 +1,7 @@
 // The encoder: never larger than an exhaustive search finds possible,
 // always decoding to its input, the same bytes however the work is cut up
-// (which also holds the match finder to the whole search); and the rule that a record is stored
-// unless compressing makes it strictly smaller.
+// (which also holds the match finder to the whole search); and the rule
+// that a record is stored unless compressing makes it strictly smaller.
 #include "packer/encoder.h"
 
 #include <gtest/gtest.h>
@@ -117,8 +117,11 @@ TEST(Encoder, OptimalOnLongerInputs) {
 }
 
 // A large input is planned in pieces on several threads and written in
-// chunks: no way of cutting it up changes a byte, runs and repeats across
-// the cuts included, and the exact size is known before the first byte.
+// chunks: no number of jobs changes a byte, nor any way of cutting it up
+// when distances are searched while writing (kept ones are the match
+// search's choice, which depends on where a piece starts); runs and repeats
+// across the cuts included, and the exact size is known before the first
+// byte.
 TEST(Encoder, SameBytesForAnyJobsAndPieces) {
   std::mt19937 random(11);
   std::vector<Bytes> inputs = {Bytes(5000, 0), Bytes(3 << 20, 0xDF)};
@@ -128,23 +131,30 @@ TEST(Encoder, SameBytesForAnyJobsAndPieces) {
   inputs.push_back(big);
   for (const Bytes& data : inputs) {
     const Bytes whole = EncodeOptimal(data.data(), data.size());
-    for (size_t pieceSize : {512, 1500, 0}) {
-      for (unsigned jobs : {1, 2, 3}) {
-        OptimalOptions options;
-        options.jobs = jobs;
-        options.pieceSize = pieceSize;
-        uint64_t lastProgress = 0;
-        options.progress = [&](uint64_t done) {
-          EXPECT_GE(done, lastProgress);
-          lastProgress = done;
-        };
-        OptimalEncoder encoder(data.data(), data.size(), options);
-        EXPECT_EQ(whole.size(), encoder.PackedSize());
-        Bytes out;
-        encoder.Write([&](const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); });
-        ASSERT_TRUE(out == whole) << data.size() << " bytes, pieces " << pieceSize << ", jobs "
-                                  << jobs;
-        EXPECT_EQ(2 * data.size(), lastProgress);
+    for (bool search : {false, true}) {
+      Bytes searched;  // the same for every cut
+      for (size_t pieceSize : {512, 1500, 0}) {
+        Bytes kept = pieceSize == 0 ? whole : Bytes();  // the same for every number of jobs
+        for (unsigned jobs : {1, 2, 3}) {
+          OptimalOptions options;
+          options.jobs = jobs;
+          options.pieceSize = pieceSize;
+          options.searchDistances = search;
+          uint64_t lastProgress = 0;
+          options.progress = [&](uint64_t done) {
+            EXPECT_GE(done, lastProgress);
+            lastProgress = done;
+          };
+          OptimalEncoder encoder(data.data(), data.size(), options);
+          EXPECT_EQ(whole.size(), encoder.PackedSize());
+          Bytes out;
+          encoder.Write([&](const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); });
+          Bytes& same = search ? searched : kept;
+          if (same.empty()) same = out;
+          ASSERT_TRUE(out == same) << data.size() << " bytes, pieces " << pieceSize << ", jobs "
+                                   << jobs << (search ? ", searched" : ", kept");
+          EXPECT_EQ(2 * data.size(), lastProgress);
+        }
       }
     }
   }
