@@ -382,8 +382,8 @@ struct OptimalEncoder::State {
 
   void PlanPiece(Piece& piece, MatchFinder& finder);
   void FixUp(Piece& piece, uint64_t* boundary, MatchFinder& finder);
-  void WriteChunk(size_t from, size_t to, ByteBuffer* out, ByteBuffer* scratch,
-                  MatchFinder& finder) const;
+  size_t WriteChunk(size_t from, size_t boundary, ByteBuffer* out, ByteBuffer* scratch,
+                    MatchFinder& finder) const;
 };
 
 OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOptions& options)
@@ -482,9 +482,16 @@ void OptimalEncoder::State::FixUp(Piece& piece, uint64_t* boundary, MatchFinder&
   }
 }
 
-// Where each output chunk starts (its first token): a walk along the
-// chosen tokens, literal stretches eight plan bytes at a time. Cheap, and
-// done by the delivering thread a few chunks ahead of the writers.
+// Each output chunk ends where the first token at or past the next
+// multiple of kChunk after its start begins: the next chunk's start.
+static size_t ChunkBoundary(size_t start, size_t size) {
+  return std::min(size, (start / kChunk + 1) * kChunk);
+}
+
+// The chunk starts, found by a walk along the chosen tokens, literal
+// stretches eight plan bytes at a time: cheap, and done by the delivering
+// thread a few chunks ahead of the writers when there are several (one
+// writer finds each end as it writes).
 class ChunkWalk {
  public:
   ChunkWalk(const uint8_t* plan, size_t size) : plan_(plan), size_(size) {}
@@ -492,7 +499,7 @@ class ChunkWalk {
   // The start of the next chunk, or the size at the end.
   size_t Next() {
     size_t p = position_;
-    const size_t boundary = std::min(size_, (p / kChunk + 1) * kChunk);
+    const size_t boundary = ChunkBoundary(p, size_);
     while (p < boundary) {
       if (plan_[p] != kLiteral) {
         p += TokenLength(plan_[p]);
@@ -516,25 +523,30 @@ class ChunkWalk {
   size_t position_ = 0;
 };
 
-void OptimalEncoder::State::WriteChunk(size_t from, size_t to, ByteBuffer* out, ByteBuffer* scratch,
-                                       MatchFinder& finder) const {
+// Writes the tokens from `from` (a token's start) up to the first that
+// starts at or past `boundary`, and returns where that one starts: the
+// chunk's end, as ChunkWalk finds it.
+size_t OptimalEncoder::State::WriteChunk(size_t from, size_t boundary, ByteBuffer* out,
+                                         ByteBuffer* scratch, MatchFinder& finder) const {
   const size_t origin = from > MAX_DISTANCE ? from - MAX_DISTANCE : 0;
-  if (!kept) finder.Start(data, size, origin, to - origin, MatchFinder::kNearest);
+  const size_t reach = std::min(size, boundary + MAX_RUN);  // no token ends further
+  if (!kept) finder.Start(data, size, origin, reach - origin, MatchFinder::kNearest);
 
   // At most 2 bytes per input byte: the parse never takes a token that
   // costs more than the literals it replaces (checked all the same).
-  const size_t room = 2 * (to - from) + 3;
+  const size_t room = 2 * (reach - from) + 3;
   uint8_t* const first = out->Resize(room);
   uint8_t* o = first;
   const uint8_t* const oEnd = o + room;
-  for (size_t p = from; p < to;) {
+  size_t p = from;
+  while (p < boundary) {
     if (oEnd - o < 3) throw std::logic_error("OptimalEncoder: a chunk outgrew its buffer");
     const uint8_t code = plan.data()[p];
     const uint8_t byte = data[p];
     if (code == kLiteral) {
       do {
         o = PutLiteral(o, data[p]);
-      } while (++p < to && plan.data()[p] == kLiteral && oEnd - o >= 2);
+      } while (++p < boundary && plan.data()[p] == kLiteral && oEnd - o >= 2);
     } else if (code < kMatch) {
       o = PutRun(o, code, byte);
       p += code;
@@ -546,10 +558,11 @@ void OptimalEncoder::State::WriteChunk(size_t from, size_t to, ByteBuffer* out, 
       p += length;
     }
   }
+  if (p > size) throw std::logic_error("OptimalEncoder: the tokens overrun the input");
   out->Resize(static_cast<size_t>(o - first));
 
   // Unpacked behind the bytes it may refer to, it must give the input.
-  const size_t history = from - origin, length = to - from;
+  const size_t history = from - origin, length = p - from;
   uint8_t* const check = scratch->Resize(history + length);
   memcpy(check, data + origin, history);
   const uint32_t got =
@@ -558,6 +571,7 @@ void OptimalEncoder::State::WriteChunk(size_t from, size_t to, ByteBuffer* out, 
   if (got != length || memcmp(check + history, data + from, length) != 0) {
     throw std::logic_error("the encoder produced a stream that does not decode to its input");
   }
+  return p;
 }
 
 void OptimalEncoder::Write(const std::function<void(const uint8_t*, size_t)>& sink) {
@@ -566,7 +580,6 @@ void OptimalEncoder::Write(const std::function<void(const uint8_t*, size_t)>& si
   s.written = true;
   if (s.size == 0) return;
 
-  ChunkWalk walk(s.plan.data(), s.size);
   std::vector<size_t> starts{0};  // starts[c], starts[c+1]: chunk c; never reallocated
   starts.reserve(s.size / kChunk + 2);
   struct Slot {
@@ -604,8 +617,9 @@ void OptimalEncoder::Write(const std::function<void(const uint8_t*, size_t)>& si
     } giveBack{slot, *s.scratch};
     MatchFinder& finder = s.scratch->finder;
     for (size_t c = 0; starts.back() < s.size; ++c) {
-      starts.push_back(walk.Next());
-      s.WriteChunk(starts[c], starts[c + 1], &slot.out, &slot.scratch, finder);
+      const size_t from = starts[c];
+      starts.push_back(
+          s.WriteChunk(from, ChunkBoundary(from, s.size), &slot.out, &slot.scratch, finder));
       deliver(c, slot);
     }
     return;
@@ -613,6 +627,7 @@ void OptimalEncoder::Write(const std::function<void(const uint8_t*, size_t)>& si
 
   // Workers write chunks in order, at most `window` ahead of the caller,
   // which walks ahead of them and hands the chunks out in order.
+  ChunkWalk walk(s.plan.data(), s.size);
   std::mutex mutex;
   std::condition_variable changed;
   size_t known = 1, next = 0, delivered = 0;  // starts known; chunks taken, handed out
