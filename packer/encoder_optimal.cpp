@@ -10,7 +10,7 @@
 // differ.
 //
 // Memory is the input plus one plan byte per position (and two for a
-// distance, up to kKeptDistances bytes of input), and the work is cut into
+// distance, up to kKept bytes of input), and the work is cut into
 // pieces so that several threads share it:
 //  1. Plan, per piece, in parallel: the match finder (match_finder.h),
 //     primed with the MAX_DISTANCE bytes before the piece, writes Lmax(i)
@@ -259,16 +259,13 @@ class Parse {
                                  // register through Steps: one step waits for the last
 };
 
-// Plans of up to kKeptPlan bytes reuse the buffer of the caller's
-// EncoderScratch, which grows to the largest of them, so that packing many
-// files does not fault the same memory in again for each. pack compresses
-// files below 8 MiB one per worker.
-constexpr size_t kKeptPlan = size_t{8} << 20;
-
-// Inputs up to this size keep the match finder's distances, 2 bytes a
+// Inputs up to kKept bytes keep the match finder's distances, 2 bytes a
 // position, which spares the writer a second search; larger ones search
-// again rather than hold three times their size.
-constexpr size_t kKeptDistances = size_t{16} << 20;
+// again rather than hold three times their size. Their plan and distances
+// reuse the buffers of the caller's EncoderScratch, which grow to the
+// largest of them, so that packing many files does not fault the same
+// memory in again for each.
+constexpr size_t kKept = size_t{16} << 20;
 
 struct Piece {
   size_t start = 0, end = 0;
@@ -351,7 +348,7 @@ void ForEach(unsigned jobs, size_t count, MatchFinder& callerFinder,
 
 struct EncoderScratch::Parts {
   MatchFinder finder;
-  ByteBuffer plan;       // up to kKeptPlan bytes
+  ByteBuffer plan;       // up to kKept bytes
   ByteBuffer distances;  // as many as the plan's distances took
   ByteBuffer out,
       check;  // a chunk's packed bytes and its unpacked copy, when written on one thread
@@ -397,10 +394,10 @@ OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOp
   if (!options.scratch) s.ownScratch.reset(new EncoderScratch);
   s.scratch = (options.scratch ? options.scratch : s.ownScratch.get())->parts.get();
   if (size == 0) return;
-  s.keepPlan = options.scratch && size <= kKeptPlan;
+  s.keepPlan = options.scratch && size <= kKept;
   if (s.keepPlan) std::swap(s.plan, s.scratch->plan);
   s.plan.Resize(size);
-  s.keptDistances = !options.searchDistances && size <= kKeptDistances;
+  s.keptDistances = !options.searchDistances && size <= kKept;
   if (s.keptDistances) {
     std::swap(s.distances, s.scratch->distances);
     s.kept = reinterpret_cast<uint16_t*>(s.distances.Resize(2 * size));
