@@ -87,7 +87,8 @@ class Compressor {
         slots_(records.size()),
         window_(4 * jobs),
         jobs_(jobs) {
-    for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { Work(); });
+    for (unsigned i = 0; i < jobs; ++i) scratches_.emplace_back(new EncoderScratch);
+    for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this, i] { Work(*scratches_[i]); });
   }
   ~Compressor() {
     {
@@ -119,10 +120,11 @@ class Compressor {
     return result;
   }
 
-  // Runs compress() holding every permit: the workers finish the files
-  // they compress and start no other meanwhile.
+  // Runs compress(scratch) holding every permit: the workers finish the
+  // files they compress and start no other meanwhile, so the first one's
+  // scratch is free, and its memory serves the large file too.
   template <typename Compress>
-  auto Alone(Compress compress) -> decltype(compress()) {
+  auto Alone(Compress compress) -> decltype(compress(nullptr)) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       writerWaits_ = true;
@@ -140,7 +142,7 @@ class Compressor {
         c.changed_.notify_all();
       }
     } release{*this};
-    return compress();
+    return compress(scratches_[0].get());
   }
 
  private:
@@ -167,8 +169,7 @@ class Compressor {
     changed_.notify_all();
   }
 
-  void Work() {
-    EncoderScratch scratch;
+  void Work(EncoderScratch& scratch) {
     ByteBuffer bytes;
     for (;;) {
       size_t index;
@@ -230,6 +231,7 @@ class Compressor {
   size_t taken_ = 0;   // records handed to the writer
   uint64_t held_ = 0;  // listed bytes of records taken up but not handed out
   bool stop_ = false;
+  std::vector<std::unique_ptr<EncoderScratch>> scratches_;  // one per worker, used under a permit
   std::vector<std::thread> threads_;
 };
 
@@ -385,9 +387,9 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
         writer.AddFolder(records[i].recordName);
       } else {
         const uint64_t before = largeDone;
-        uint64_t held = prepared.large ? compressor.Alone([&] {
+        uint64_t held = prepared.large ? compressor.Alone([&](EncoderScratch* scratch) {
           return writer.AddFileCompressing(records[i].recordName, prepared.data.data(),
-                                           prepared.size, jobs, [&](uint64_t done) {
+                                           prepared.size, jobs, scratch, [&](uint64_t done) {
                                              largeDone = before + done / 2;
                                              tick();
                                            });

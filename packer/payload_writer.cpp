@@ -14,7 +14,7 @@ RecordContents ChooseContents(const uint8_t* data, size_t size, EncoderScratch* 
   return {true, std::move(packed)};
 }
 
-PayloadWriter::PayloadWriter(StagedFile& out) : out_(out), scratch_(new EncoderScratch) {}
+PayloadWriter::PayloadWriter(StagedFile& out) : out_(out) {}
 PayloadWriter::~PayloadWriter() = default;
 
 void PayloadWriter::WriteHeader(uint32_t type, const std::string& name, uint32_t unpackedSize,
@@ -51,13 +51,13 @@ uint64_t PayloadWriter::AddFile(const std::string& name, const uint8_t* data, si
 }
 
 uint64_t PayloadWriter::AddFileCompressing(const std::string& name, const uint8_t* data,
-                                           size_t size, unsigned jobs,
+                                           size_t size, unsigned jobs, EncoderScratch* scratch,
                                            const std::function<void(uint64_t)>& progress) {
   if (size >= 0xFFFFFFFFu) throw std::logic_error("file too large for a record: " + name);
   OptimalOptions options;
   options.jobs = jobs;
   options.progress = progress;
-  options.scratch = scratch_.get();
+  options.scratch = scratch;
   OptimalEncoder encoder(data, size, options);
   if (encoder.PackedSize() >= size) return AddFile(name, data, size, {false, {}});
   const uint32_t packed = static_cast<uint32_t>(encoder.PackedSize());

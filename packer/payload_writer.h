@@ -49,10 +49,12 @@ class PayloadWriter {
   // The same for a file compressed here, on `jobs` threads, and written as
   // it is encoded, so that its packed stream is never held whole: the
   // exact packed size is known before the first byte. Stored when
-  // compressing does not make it strictly smaller. `progress` gets the
-  // bytes done, out of 2 * size.
+  // compressing does not make it strictly smaller. `scratch` is the
+  // calling thread's for the while (see EncoderScratch); `progress` gets
+  // the bytes done, out of 2 * size.
   uint64_t AddFileCompressing(const std::string& name, const uint8_t* data, size_t size,
-                              unsigned jobs, const std::function<void(uint64_t)>& progress);
+                              unsigned jobs, EncoderScratch* scratch,
+                              const std::function<void(uint64_t)>& progress);
   // The end record: 13 bytes, all zero but the magic.
   void Finish();
 
@@ -64,7 +66,6 @@ class PayloadWriter {
 
   StagedFile& out_;
   PayloadTotals totals_;
-  std::unique_ptr<EncoderScratch> scratch_;  // for the files compressed here, one after another
 };
 
 }  // namespace popbox
