@@ -12,8 +12,9 @@
 namespace popbox {
 
 // What the encoder keeps from one input to the next on one thread: the
-// match finder's tables and a plan buffer, so that many small files do not
-// set them up again each. One per thread, never shared.
+// match finder's tables and the plan, distance and chunk buffers, so that
+// many files do not set them up (and fault their memory in) again each.
+// Used by one thread at a time.
 class EncoderScratch {
  public:
   EncoderScratch();

@@ -255,8 +255,9 @@ class Parse {
   int16_t low_[kRing + 16];
   size_t queue_[kRing];
   size_t front_ = 0, back_ = 0;  // ring indices, wrapping; empty when equal
-  uint64_t next_ = 0;            // the cost of the position after the next Step's, in a
-                                 // register through Steps: one step waits for the last
+  // cost(i + 1) for the next Step(i), carried in a register through Steps
+  // rather than read back from the ring the step before has just written.
+  uint64_t next_ = 0;
 };
 
 // Inputs up to kKept bytes keep the match finder's distances, 2 bytes a
@@ -349,7 +350,7 @@ void ForEach(unsigned jobs, size_t count, MatchFinder& callerFinder,
 struct EncoderScratch::Parts {
   MatchFinder finder;
   ByteBuffer plan;       // up to kKept bytes
-  ByteBuffer distances;  // as many as the plan's distances took
+  ByteBuffer distances;  // 2 bytes for each of the plan's
   ByteBuffer out,
       check;  // a chunk's packed bytes and its unpacked copy, when written on one thread
 };
@@ -364,15 +365,15 @@ struct OptimalEncoder::State {
   std::unique_ptr<EncoderScratch> ownScratch;  // when the caller gives none
   EncoderScratch::Parts* scratch;              // the caller's thread's finder and plan buffer
   ByteBuffer plan;                             // Lmax, then the chosen tokens
-  ByteBuffer distances;   // when kept: a distance giving Lmax(i), 16 bits at 2 i
-  bool keepPlan = false;  // the plan is the scratch's buffer, given back at the end
-  bool keptDistances = false;
+  ByteBuffer distances;                        // the storage of `kept`
+  uint16_t* kept = nullptr;                    // when kept: kept[i] gives Lmax(i)
+  // The plan and the distances are the scratch's buffers, given back at the end.
+  bool keepPlan = false, keepDistances = false;
 
   ~State() {
     if (keepPlan) std::swap(plan, scratch->plan);
-    if (keptDistances) std::swap(distances, scratch->distances);
+    if (keepDistances) std::swap(distances, scratch->distances);
   }
-  uint16_t* kept = nullptr;  // the distances as 16-bit values, when kept
   std::vector<Piece> pieces;
   uint64_t packedSize = 0;
   bool written = false;
@@ -397,8 +398,8 @@ OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOp
   s.keepPlan = options.scratch && size <= kKept;
   if (s.keepPlan) std::swap(s.plan, s.scratch->plan);
   s.plan.Resize(size);
-  s.keptDistances = !options.searchDistances && size <= kKept;
-  if (s.keptDistances) {
+  s.keepDistances = !options.searchDistances && size <= kKept;
+  if (s.keepDistances) {
     std::swap(s.distances, s.scratch->distances);
     s.kept = reinterpret_cast<uint16_t*>(s.distances.Resize(2 * size));
   }
