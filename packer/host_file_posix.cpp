@@ -9,6 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <thread>
+#include <vector>
+
 #include "packer/codepage.h"
 #include "packer/host_file.h"
 #include "packer/packer_error.h"
@@ -172,7 +175,7 @@ bool RenameHost(const std::string& from, const std::string& to, int* error) {
   return false;
 }
 
-void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into) {
+void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into, unsigned threads) {
   FdCloser input{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (input.fd < 0) throw PackerError(DescribeFailure(path, "cannot open", errno));
   struct stat st;
@@ -187,19 +190,37 @@ void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into) {
   }
 
   uint8_t* const contents = into->Resize(static_cast<size_t>(size));
-  size_t got = 0;
-  while (got < size) {
-    ssize_t n = read(input.fd, contents + got, static_cast<size_t>(size) - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw PackerError(DescribeFailure(path, "cannot read", errno));
-    if (n == 0) throw PackerError(DescribeFailure(path, "became shorter while being read", 0));
-    got += static_cast<size_t>(n);
+  // Part k of `parts`: 0 when read whole, else errno, or -1 at an early end.
+  constexpr uint64_t kPartly = uint64_t{8} << 20;
+  const unsigned parts = size >= kPartly && threads > 1 ? threads : 1;
+  auto readPart = [&](unsigned k) -> int {
+    uint64_t at = size * k / parts;
+    const uint64_t end = size * (k + 1) / parts;
+    while (at < end) {
+      ssize_t n =
+          pread(input.fd, contents + at, static_cast<size_t>(end - at), static_cast<off_t>(at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n < 0 ? errno : -1;
+      at += static_cast<uint64_t>(n);
+    }
+    return 0;
+  };
+  std::vector<int> results(parts, 0);
+  std::vector<std::thread> helpers;
+  for (unsigned k = 1; k < parts; ++k) {
+    helpers.emplace_back([&, k] { results[k] = readPart(k); });
+  }
+  results[0] = readPart(0);
+  for (std::thread& helper : helpers) helper.join();
+  for (int result : results) {
+    if (result > 0) throw PackerError(DescribeFailure(path, "cannot read", result));
+    if (result < 0) throw PackerError(DescribeFailure(path, "became shorter while being read", 0));
   }
   // A file that grew meanwhile would be cut silently; refuse it instead.
   uint8_t extra;
   ssize_t more;
   do {
-    more = read(input.fd, &extra, 1);
+    more = pread(input.fd, &extra, 1, static_cast<off_t>(size));
   } while (more < 0 && errno == EINTR);
   if (more != 0) throw PackerError(DescribeFailure(path, "changed while being read", 0));
 }

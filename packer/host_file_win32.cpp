@@ -134,7 +134,7 @@ std::string RealHostPath(const std::string& path) {
   return real;
 }
 
-void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into) {
+void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into, unsigned) {
   Handle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) throw PackerError(DescribeFailure(path, "cannot open", LastErrno()));

@@ -184,7 +184,7 @@ class Compressor {
       const AppRecord& record = records_[index];
       try {
         if (record.type == BLOB_FILE) {
-          ReadFileInto(record.hostPath, MAX_FILE_SIZE, &bytes);
+          ReadFileInto(record.hostPath, MAX_FILE_SIZE, &bytes, jobs_);
           result.size = bytes.size();
           result.large = compress_ && result.size >= LARGE_FILE;
           if (compress_ && !result.large) {
