@@ -100,10 +100,15 @@ class Compressor {
   }
 
   // The record at `index`, the next one in order; rethrows its failure.
-  // While it waits, `tick` runs every tenth of a second.
+  // While it waits, `tick` runs every tenth of a second. The writer is done
+  // with the record before.
   template <typename Tick>
   Prepared Take(size_t index, Tick tick) {
     std::unique_lock<std::mutex> lock(mutex_);
+    if (writerHoldsLarge_) {
+      writerHoldsLarge_ = false;
+      changed_.notify_all();
+    }
     while (!changed_.wait_for(lock, std::chrono::milliseconds(100),
                               [&] { return slots_[index].done; })) {
       lock.unlock();
@@ -113,6 +118,7 @@ class Compressor {
     Prepared result = std::move(slots_[index]);
     slots_[index] = Prepared();
     taken_ = index + 1;
+    writerHoldsLarge_ = Large(index);
     held_ -= records_[index].size;
     lock.unlock();
     changed_.notify_all();
@@ -148,8 +154,14 @@ class Compressor {
  private:
   static constexpr uint64_t MAX_HELD = uint64_t{32} << 20;
 
+  bool Large(size_t index) const { return compress_ && records_[index].size >= LARGE_FILE; }
+
+  // The next record may be read: within the window of records and bytes,
+  // and never a second large file while the writer holds one, which would
+  // hold two large inputs beside the plan at once.
   bool MayStart() const {
     if (next_ >= records_.size()) return true;
+    if (writerHoldsLarge_ && Large(next_)) return false;
     if (next_ >= taken_ + window_) return false;
     return next_ == taken_ || held_ + records_[next_].size <= MAX_HELD;
   }
@@ -223,8 +235,9 @@ class Compressor {
   std::vector<Prepared> slots_;
   const size_t window_;
   const unsigned jobs_;
-  unsigned permitsTaken_ = 0;  // by workers, or all of them by the writer
-  bool writerWaits_ = false;   // for every permit: no worker takes one
+  unsigned permitsTaken_ = 0;      // by workers, or all of them by the writer
+  bool writerWaits_ = false;       // for every permit: no worker takes one
+  bool writerHoldsLarge_ = false;  // the record last taken is a large file
   std::mutex mutex_;
   std::condition_variable changed_;
   size_t next_ = 0;    // the next record a worker takes up
