@@ -367,12 +367,11 @@ struct OptimalEncoder::State {
   ByteBuffer plan;                             // Lmax, then the chosen tokens
   ByteBuffer distances;                        // the storage of `kept`
   uint16_t* kept = nullptr;                    // when kept: kept[i] gives Lmax(i)
-  // The plan and the distances are the scratch's buffers, given back at the end.
-  bool keepPlan = false, keepDistances = false;
+  bool keepPlan = false;                       // the plan is the scratch's buffer
 
-  ~State() {
+  ~State() {  // the scratch's buffers given back
     if (keepPlan) std::swap(plan, scratch->plan);
-    if (keepDistances) std::swap(distances, scratch->distances);
+    if (kept) std::swap(distances, scratch->distances);
   }
   std::vector<Piece> pieces;
   uint64_t packedSize = 0;
@@ -398,8 +397,7 @@ OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOp
   s.keepPlan = options.scratch && size <= kKept;
   if (s.keepPlan) std::swap(s.plan, s.scratch->plan);
   s.plan.Resize(size);
-  s.keepDistances = !options.searchDistances && size <= kKept;
-  if (s.keepDistances) {
+  if (!options.searchDistances && size <= kKept) {
     std::swap(s.distances, s.scratch->distances);
     s.kept = reinterpret_cast<uint16_t*>(s.distances.Resize(2 * size));
   }

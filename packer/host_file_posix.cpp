@@ -20,7 +20,7 @@ namespace popbox {
 
 namespace {
 
-// Closes a descriptor on every path out of ReadWholeFile.
+// Closes a descriptor on every path out of ReadFileInto.
 struct FdCloser {
   int fd;
   ~FdCloser() {

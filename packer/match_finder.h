@@ -314,6 +314,13 @@ class MatchFinder {
 
   uint32_t Relative(size_t pos) const { return static_cast<uint32_t>(pos - origin_); }
 
+  // The current run, and the run a link names: null for none, or for one
+  // the ring has since let go.
+  const Run& Latest() const { return runs_[(runCount_ - 1) % kRunRing]; }
+  const Run* Linked(uint32_t k) const {
+    return k != kNoRun && runCount_ - k <= kRunRing ? &runs_[k % kRunRing] : nullptr;
+  }
+
   static uint32_t Load32(const uint8_t* p) {
     uint32_t v;
     memcpy(&v, p, 4);
@@ -402,9 +409,9 @@ class MatchFinder {
     const uint32_t length = e - s;
     const uint32_t oldest = s > MAX_DISTANCE ? s - MAX_DISTANCE : 0;
     uint32_t best = 0, bestDistance = 0;
-    for (uint32_t k = runs_[(runCount_ - 1) % kRunRing].previous;
-         k != kNoRun && runCount_ - k <= kRunRing; k = runs_[k % kRunRing].previous) {
-      const Run& run = runs_[k % kRunRing];
+    for (const Run* earlier = Linked(Latest().previous); earlier;
+         earlier = Linked(earlier->previous)) {
+      const Run& run = *earlier;
       if (run.end < oldest + MIN_MATCH) break;
       const uint32_t a = run.start > oldest ? run.start : oldest;
       if (run.end - a >= length) {
@@ -419,9 +426,9 @@ class MatchFinder {
     }
     const uint32_t cap = GainCap(e);
     if (best == length && best < limit && cap != 0) {
-      for (uint32_t k = runs_[(runCount_ - 1) % kRunRing].previousAlike;
-           k != kNoRun && runCount_ - k <= kRunRing; k = runs_[k % kRunRing].previousAlike) {
-        const Run& run = runs_[k % kRunRing];
+      for (const Run* earlier = Linked(Latest().previousAlike); earlier;
+           earlier = Linked(earlier->previousAlike)) {
+        const Run& run = *earlier;
         if (run.end < oldest + length) break;
         if (run.end - run.start < length || base_[run.end] != base_[e]) continue;
         const uint32_t len = length + Common(base_ + run.end, base_ + e, cap);
@@ -449,9 +456,9 @@ class MatchFinder {
     const uint32_t cap = GainCap(e);
     if (cap == 0 || e - runStart_ <= MIN_MATCH) return;
     const uint32_t needed = e - runStart_ - 1 < MAX_MATCH - 1 ? e - runStart_ - 1 : MAX_MATCH - 1;
-    for (uint32_t k = runs_[(runCount_ - 1) % kRunRing].previousAlike;
-         k != kNoRun && runCount_ - k <= kRunRing; k = runs_[k % kRunRing].previousAlike) {
-      const Run& run = runs_[k % kRunRing];
+    for (const Run* earlier = Linked(Latest().previousAlike); earlier;
+         earlier = Linked(earlier->previousAlike)) {
+      const Run& run = *earlier;
       if (e - run.end > MAX_DISTANCE) break;
       if (base_[run.end] != base_[e]) continue;  // no gain
       const uint32_t g = Common(base_ + run.end, base_ + e, cap);
@@ -478,9 +485,9 @@ class MatchFinder {
     const uint32_t r = e - p;
     if (p > runStart_ && length <= r) return 1;
     const uint32_t oldest = p > MAX_DISTANCE ? p - MAX_DISTANCE : 0;
-    for (uint32_t k = runs_[(runCount_ - 1) % kRunRing].previous;
-         k != kNoRun && runCount_ - k <= kRunRing; k = runs_[k % kRunRing].previous) {
-      const Run& run = runs_[k % kRunRing];
+    for (const Run* earlier = Linked(Latest().previous); earlier;
+         earlier = Linked(earlier->previous)) {
+      const Run& run = *earlier;
       if (run.end < oldest + MIN_MATCH) break;
       const uint32_t a = run.start > oldest ? run.start : oldest;
       if (length <= r) {

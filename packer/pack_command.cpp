@@ -198,7 +198,7 @@ class Compressor {
         if (record.type == BLOB_FILE) {
           ReadFileInto(record.hostPath, MAX_FILE_SIZE, &bytes, jobs_);
           result.size = bytes.size();
-          result.large = compress_ && result.size >= LARGE_FILE;
+          result.large = Large(index);
           if (compress_ && !result.large) {
             if (!TakePermit()) return;  // stopping: nobody takes the result
             try {

@@ -15,7 +15,6 @@ RecordContents ChooseContents(const uint8_t* data, size_t size, EncoderScratch* 
 }
 
 PayloadWriter::PayloadWriter(StagedFile& out) : out_(out) {}
-PayloadWriter::~PayloadWriter() = default;
 
 void PayloadWriter::WriteHeader(uint32_t type, const std::string& name, uint32_t unpackedSize,
                                 uint32_t packedSize) {

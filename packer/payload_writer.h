@@ -37,7 +37,6 @@ struct PayloadTotals {
 class PayloadWriter {
  public:
   explicit PayloadWriter(StagedFile& out);
-  ~PayloadWriter();
 
   void AddFolder(const std::string& name);
   // `contents` as ChooseContents gave it for `data`, whose `size` must stay
