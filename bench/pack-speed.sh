@@ -5,6 +5,7 @@
 # decoder against LZ4 and zlib (popbox-bench on the small corpus).
 #
 #   [RUNS=3] bench/pack-speed.sh [LARGE_MB] [JOBS]     (defaults 300 and nproc)
+#   bench/pack-speed.sh --smoke      the same on a few megabytes, once (CI)
 #
 # The folder is the benchmark corpus (bench/gather-corpus.sh: Wine's DLLs,
 # licence texts, manual pages, .gz files) plus four of Wine's large 32-bit
@@ -22,6 +23,13 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 bin="${POPBOX_BIN_DIR:-$here/../build/bin}"
+smoke=false
+if [ "${1:-}" = --smoke ]; then
+  smoke=true
+  shift
+  set -- 2 "${2:-2}"
+  RUNS=1
+fi
 large_mb="${1:-300}"
 jobs="${2:-$(nproc)}"
 runs="${RUNS:-3}"
@@ -32,7 +40,7 @@ app="$work/app"
 "$here/gather-corpus.sh" "$app" >/dev/null
 cp -r "$app" "$work/corpus"  # the small corpus, for popbox-bench
 mkdir -p "$app/bin"
-for dll in shell32.dll msxml3.dll comctl32.dll ole32.dll; do
+$smoke || for dll in shell32.dll msxml3.dll comctl32.dll ole32.dll; do
   cp -L "/usr/lib/i386-linux-gnu/wine/i386-windows/$dll" "$app/bin/"
 done
 script() {  # LINKTARGET
@@ -129,4 +137,4 @@ rm -rf "$work/large" "$work"/large-*.exe
 echo
 echo "Decoder and encoders per file on the small corpus ($(du -sb "$work/corpus" | cut -f1) bytes), popbox-bench:"
 echo
-"$bin/popbox-bench" "$work/corpus"
+"$bin/popbox-bench" --min-time "$($smoke && echo 0.01 || echo 0.5)" "$work/corpus"

@@ -3,8 +3,9 @@
 # (setup-plain.png), the store layout (setup-store.png) and the closing
 # question (closing-question.png), from the example application.
 #
-#   scripts/screenshots.sh        after a host build (programs from build/bin,
-#                                 or from POPBOX_BIN_DIR)
+#   scripts/screenshots.sh [FOLDER]   after a host build (programs from
+#                                     build/bin, or from POPBOX_BIN_DIR);
+#                                     the pictures go to FOLDER (default docs)
 #
 # Wine draws with its normal X11 driver into a display of its own (Xvfb),
 # in a throwaway prefix without the tests' null driver, and draws the
@@ -15,7 +16,9 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bin="${POPBOX_BIN_DIR:-$root/build/bin}"
-docs="$root/docs"
+docs="${1:-$root/docs}"
+mkdir -p "$docs"
+docs="$(cd "$docs" && pwd)"
 for program in popbox popbox-stub.exe setup-driver.exe; do
   [ -e "$bin/$program" ] || { echo "screenshots: $bin/$program is missing; build first" >&2; exit 1; }
 done

@@ -117,12 +117,34 @@ def snapshot(prefix):
     return entries
 
 
+class DriverError(Exception):
+    """The driver could not run: the one line says which program and why."""
+
+
 def start_driver(bin_dir, setup, log, steps, env):
-    """setup-driver.exe on `setup`, started in the setup's folder."""
+    """setup-driver.exe on `setup`, started in the setup's folder. Every path
+    is made absolute first: the driver runs in another folder than the
+    caller's."""
+    driver, setup, log = (os.path.abspath(p) for p in (os.path.join(bin_dir, "setup-driver.exe"), setup, log))
+    for program, what in ((driver, "the driver"), (setup, "the setup")):
+        if not os.path.isfile(program):
+            raise DriverError(f"{what} {program} does not exist" +
+                              (" (build the host preset first)" if program == driver else ""))
+    if shutil.which("wine") is None:
+        raise DriverError("wine is not installed (bash scripts/install-deps.sh installs it)")
     with open(log + ".steps", "wb") as f:
         f.write(b"\x1e".join(b"\x1f".join(w.encode("cp1252") for w in s) for s in steps))
-    return subprocess.Popen(["wine", os.path.join(bin_dir, "setup-driver.exe"), winpath(log + ".steps"),
-                             winpath(log), winpath(setup)], env=env, cwd=os.path.dirname(os.path.abspath(setup)))
+    return subprocess.Popen(["wine", driver, winpath(log + ".steps"), winpath(log), winpath(setup)],
+                            env=env, cwd=os.path.dirname(setup))
+
+
+def driver_transcript(log, status):
+    """The driver's transcript; a DriverError when it wrote none."""
+    try:
+        return open(log, encoding="cp1252", errors="replace").read()
+    except FileNotFoundError:
+        raise DriverError(f"setup-driver.exe wrote no transcript (wine exit status {status}): "
+                          "it did not start") from None
 
 
 def wait_file(path):
@@ -136,18 +158,21 @@ def wait_file(path):
 
 def main(argv):
     if len(argv) == 2:
-        env = fresh_prefix(argv[1])
+        env = fresh_prefix(os.path.abspath(argv[1]))
         for name in ("WINEPREFIX", "WINEDEBUG", "WINEARCH", "WINEDLLOVERRIDES", "LD_PRELOAD"):
             print(f"export {name}='{env[name]}'" if name in env else "")
         for name, key in (("DESKTOP", "Desktop"), ("PROGRAMS", "Programs"), ("PROGRAM_FILES", "ProgramFilesDir")):
-            print(f"export POPBOX_{name}='{FOLDERS[key]}' POPBOX_{name}_DIR='{linux(argv[1], FOLDERS[key])}'")
+            print(f"export POPBOX_{name}='{FOLDERS[key]}' POPBOX_{name}_DIR='{linux(os.path.abspath(argv[1]), FOLDERS[key])}'")
         print("unset DISPLAY")
         return 0
     if len(argv) == 6 and argv[1] == "--drive":
         sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
         from scenarios import tokens
-        status = start_driver(argv[2], argv[3], argv[4], tokens(argv[5]), os.environ).wait()
-        print(open(argv[4], encoding="cp1252", errors="replace").read(), end="")
+        try:
+            status = start_driver(argv[2], argv[3], argv[4], tokens(argv[5]), os.environ).wait()
+            print(driver_transcript(argv[4], status), end="")
+        except DriverError as e:
+            sys.exit(f"wine_prefix.py: {e}")
         return status
     sys.exit(__doc__)
 

@@ -5,6 +5,7 @@
 #
 #   bench/install/run.sh [RUNS]      (default 3 runs of each Wine timing;
 #                                     the median is shown)
+#   bench/install/run.sh --smoke     one run on a small folder (CI)
 #
 # Needs POPBOX_BIN_DIR (default build/bin) with popbox, popbox-stub.exe and
 # setup-driver.exe, and makensis (Debian's nsis). The application folder is
@@ -25,6 +26,8 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$here/../.."
 bin="${POPBOX_BIN_DIR:-$root/build/bin}"
+smoke=false
+[ "${1:-}" != --smoke ] || { smoke=true; shift; set -- 1; }
 runs="${1:-3}"
 wine_prefix="$root/scripts/wine_prefix.py"
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's|/|\\\\|g')"; }
@@ -37,9 +40,10 @@ app="$work/app"
 # The application folder.
 "$root/bench/gather-corpus.sh" "$app" >/dev/null
 mkdir -p "$app/bin"
-for dll in shell32.dll msxml3.dll comctl32.dll ole32.dll; do
+$smoke || for dll in shell32.dll msxml3.dll comctl32.dll ole32.dll; do
   cp -L "/usr/lib/i386-linux-gnu/wine/i386-windows/$dll" "$app/bin/"
 done
+$smoke && rm -rf "$app/text" "$app/gz"
 # Both shortcuts, as a typical setup makes them (the NSIS script makes
 # none); the closing question is answered Cancel, so nothing is started.
 printf '%s\r\n' '[Install]' 'Title=Bench App Setup' 'AppDirCaption=Install Bench App to:' \
@@ -54,6 +58,10 @@ app_tally="$(tally "$app")"
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
 median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# One prefix for every Wine run (the NSIS scripts name its Program Files);
+# a first run starts its wineserver, which then serves all the others alike.
+eval "$(python3 "$wine_prefix" "$work/prefix")"
 
 # Building.
 t0="$(now)"
@@ -77,9 +85,6 @@ done
 nsi zlib "$work/nsis-empty.exe" >"$work/empty.nsi"
 makensis -V1 "$work/empty.nsi" >/dev/null
 
-# One prefix for every Wine run; a first run starts its wineserver, which
-# then serves all the others alike.
-eval "$(python3 "$wine_prefix" "$work/prefix")"
 wine "$work/nsis-empty.exe" /S "/D=C:\\popbox-test\\empty" >/dev/null 2>&1 || true
 target_win="$POPBOX_PROGRAM_FILES\\Bench App"
 target="$(prefix_path "$target_win")"

@@ -3,6 +3,7 @@
 # the benchmark corpus. Prints a Markdown table.
 #
 #   bench/wine/run.sh [CORPUS_FOLDER]
+#   bench/wine/run.sh --smoke       the text files of the corpus, briefly (CI)
 #
 # Needs POPBOX_BIN_DIR (default build/bin) with popbox-bench, dump-packed,
 # decode-bench.exe and decode-bench-os.exe. Without a corpus folder one is
@@ -13,17 +14,21 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 bin="${POPBOX_BIN_DIR:-$here/../../build/bin}"
 min_time="${MIN_TIME:-1}"
+smoke=false
+[ "${1:-}" != --smoke ] || { smoke=true; min_time=0.01; shift; }
 
 work="$(mktemp -d /tmp/popbox-decode-bench.XXXXXX)"
-trap 'rm -rf "$work"' EXIT
+trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 corpus="${1:-}"
 if [ -z "$corpus" ]; then
   corpus="$work/corpus"
   "$here/../gather-corpus.sh" "$corpus" >/dev/null
+  $smoke && rm -rf "$corpus/dll" "$corpus/gz"
 fi
 
 "$bin/dump-packed" "$corpus" "$work/packed.bin" >&2
-win_packed="$(. "$here/../../tests/wine/wine-prefix.sh" && popbox_winpath "$work/packed.bin")"
+eval "$(python3 "$here/../../scripts/wine_prefix.py" "$work/prefix")"
+win_packed="Z:$(printf '%s' "$work/packed.bin" | tr / '\\')"
 
 # Host: the rows of popbox-bench's first table.
 "$bin/popbox-bench" --min-time "$min_time" "$corpus" >"$work/host.txt"
@@ -32,7 +37,7 @@ host_decode="$(host_field "popbox optimal")"
 host_copy="$(host_field "memcpy")"
 
 wine_run() {
-  "$here/../../tests/wine/run-under-wine.sh" "$bin/$1" --min-time "$min_time" "$win_packed" |
+  wine "$bin/$1" --min-time "$min_time" "$win_packed" |
     tr -d '\r' | tail -n 1
 }
 field() { printf '%s\n' "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }

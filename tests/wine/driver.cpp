@@ -13,7 +13,9 @@
 // else a posted BN_CLICKED); ok and cancel (posted; on a box, waits until it
 // is gone); close (WM_CLOSE, waits until gone); close-all CLASS (waits for
 // the exit, closing every window of CLASS from now on); exit CODE; signal
-// PATH (creates it) and wait PATH; rect PATH (the window's rectangle); kill.
+// PATH (creates it) and wait PATH; rect PATH (the window's rectangle); kill;
+// running PATH (waits for a process of that program file, started by the
+// program: the installed application).
 // Only visible top-level windows of the program count, and every one must be
 // waited for: a wait fails at once when another window appears, and at the
 // end every window seen must have been claimed by a step. Waits poll until
@@ -25,6 +27,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -152,6 +156,29 @@ void Expect(const char* what, const std::string& got, const std::string& want) {
   }
 }
 
+// A process other than the driver whose program file is `path`, letter
+// case aside.
+bool ProcessOf(const std::string& path) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32First(snapshot, &entry); more && !found;
+       more = Process32Next(snapshot, &entry)) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    if (!process) continue;
+    char image[MAX_PATH];
+    DWORD size = sizeof image;
+    found = entry.th32ProcessID != GetCurrentProcessId() &&
+            QueryFullProcessImageNameA(process, 0, image, &size) &&
+            lstrcmpiA(image, path.c_str()) == 0;
+    CloseHandle(process);
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
 bool WaitGone() {
   if (!Wait(Want::Gone)) return false;
   current.pop_back();
@@ -195,6 +222,16 @@ bool Run(const std::vector<std::string>& step) {
   if (name == "signal") {
     FILE* file = fopen(arg(1).c_str(), "wb");
     return file && fclose(file) == 0;
+  }
+  if (name == "running") {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < kTimeoutMs; Sleep(kPollMs)) {
+      if (ProcessOf(arg(1))) {
+        Log("ok: ", "running \"%s\"", arg(1).c_str());
+        return true;
+      }
+    }
+    Log("FAIL: ", "no process of %s after %lu ms", arg(1).c_str(), kTimeoutMs);
+    return false;
   }
   if (name == "wait") {
     for (DWORD start = GetTickCount(); GetTickCount() - start < kTimeoutMs; Sleep(kPollMs)) {

@@ -20,7 +20,7 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 import lnk_info  # noqa: E402
 import wine_prefix  # noqa: E402
-from wine_prefix import FOLDERS, ROOT, fresh_prefix, linux, quoted, reg_import, snapshot, start_driver, winpath  # noqa: E402
+from wine_prefix import FOLDERS, ROOT, driver_transcript, fresh_prefix, linux, quoted, reg_import, snapshot, start_driver, winpath  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 VARS = {"APP": FOLDERS["ProgramFilesDir"] + "\\Test App", "PROGRAMS": FOLDERS["Programs"],
@@ -267,7 +267,7 @@ class Run:
             self.act(tokens(self.s.get("on " + name, ""), self.vars))
             open(f"{self.work}/{name}.done", "w").close()
         status = driver.wait()
-        print("driver:\n" + "".join("  | " + line for line in open(log, encoding="cp1252", errors="replace")))
+        print("driver:\n" + "".join("  | " + line for line in driver_transcript(log, status).splitlines(True)))
         if status:
             fail("the driver reported failures (above)")
 
