@@ -29,6 +29,7 @@ struct AppRecord {
 struct LeftOut {
   std::string hostPath;
   std::string pattern;
+  std::string recordName;  // the name it would have had, or empty
 };
 
 struct AppFolder {
@@ -49,8 +50,11 @@ struct AppFolder {
 // Windows would take for one, a record name over 259 bytes, a file too
 // large for a record, a symbolic link that leads out of `root` or nowhere,
 // a link loop, an entry that is neither file nor folder, and a folder or
-// file that cannot be read. The records then leave out what was refused. A
-// file that is itself a popbox setup gets a warning.
+// file that cannot be read, and a folder reached a second time through a
+// symbolic link (a setup holds each folder once). The records then leave
+// out what was refused. A file that is itself a popbox setup gets a
+// warning, and so does a pattern that leaves out nothing. A folder whose
+// every entry is left out is left out too.
 AppFolder ListAppFolder(const std::string& root, const CodePage& page, const Exclusions& exclusions,
                         Diagnostics* diagnostics);
 

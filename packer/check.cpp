@@ -70,8 +70,9 @@ size_t Distance(const std::string& a, const std::string& b) {
 class ScriptCheck {
  public:
   ScriptCheck(const std::string& shown, const std::string& text,
-              const std::vector<PackageRecord>& records, const CodePage& page, Diagnostics& out)
-      : shown_(shown), text_(text), records_(records), page_(page), out_(out) {
+              const std::vector<PackageRecord>& records, const std::vector<LeftOut>& leftOut,
+              const CodePage& page, Diagnostics& out)
+      : shown_(shown), text_(text), records_(records), leftOut_(leftOut), page_(page), out_(out) {
     doc_.LoadFromText(text.data(), static_cast<int32_t>(text.size()));
   }
 
@@ -353,21 +354,50 @@ class ScriptCheck {
       Error(line, "LinkTarget is empty; it must name a file of the application folder");
       return;
     }
+    const std::string written = Quote(CodePageToUtf8(page_, raw_["LinkTarget"]));
     if (!IsSafeRecordName(target.c_str())) {
-      Error(line, "LinkTarget " + Quote(found->second) +
-                      " must be a path relative to the install folder, without \".\" or \"..\"");
+      Error(line, "LinkTarget " + written +
+                      " must name a file below the install folder, as app.exe or bin\\app.exe: " +
+                      WhyNotBelow(target));
       return;
     }
     std::string key = CaseFoldKey(page_, target);
     for (const PackageRecord& record : records_) {
       if (CaseFoldKey(page_, record.name) != key) continue;
       if (record.type != BLOB_FILE) {
-        Error(line, "LinkTarget " + Quote(found->second) + " is a folder; it must name a file");
+        Error(line, "LinkTarget " + written + " is a folder; it must name a file");
       }
       return;
     }
-    Error(line, "LinkTarget " + Quote(CodePageToUtf8(page_, found->second)) +
-                    " is not a file of the application folder");
+    for (const LeftOut& left : leftOut_) {
+      std::string leftKey = CaseFoldKey(page_, left.recordName);
+      if (!left.recordName.empty() &&
+          (leftKey == key || key.compare(0, leftKey.size() + 1, leftKey + "\\") == 0)) {
+        Error(line, "LinkTarget " + written + " is left out of the setup by the pattern " +
+                        Quote(left.pattern) + " (" + left.hostPath + ")");
+        return;
+      }
+    }
+    Error(line, "LinkTarget " + written + " is not a file of the application folder");
+  }
+
+  // Why a LinkTarget value (expanded) is no name below the install folder.
+  std::string WhyNotBelow(const std::string& target) {
+    const std::string& raw = raw_["LinkTarget"];
+    if (target[0] == '\\' || target.find(':') != std::string::npos) {
+      return "it is an absolute path" +
+             (raw == target ? "" : " (it expands to " + Quote(CodePageToUtf8(page_, target)) + ")");
+    }
+    for (size_t at = 0; at <= target.size();) {
+      size_t end = std::min(target.find('\\', at), target.size());
+      std::string element = target.substr(at, end - at);
+      if (element == "." || element == "..") return "it climbs with \".\" or \"..\"";
+      if (element.empty()) return "it holds an empty folder name";
+      std::string problem = CheckNameElement(element);
+      if (!problem.empty()) return Quote(CodePageToUtf8(page_, element)) + ": " + problem;
+      at = end + 1;
+    }
+    return "the setup refuses it";
   }
 
   void Vendor() {
@@ -487,6 +517,7 @@ class ScriptCheck {
   const std::string& shown_;
   const std::string& text_;
   const std::vector<PackageRecord>& records_;
+  const std::vector<LeftOut>& leftOut_;
   const CodePage& page_;
   Diagnostics& out_;
   ScriptDocument doc_;
@@ -517,8 +548,8 @@ void FillTypicalFolders() {
 
 void CheckScript(const std::string& shown, const std::string& text,
                  const std::vector<PackageRecord>& records, const CodePage& page,
-                 Diagnostics* diagnostics) {
-  ScriptCheck(shown, text, records, page, *diagnostics).Run();
+                 Diagnostics* diagnostics, const std::vector<LeftOut>& leftOut) {
+  ScriptCheck(shown, text, records, leftOut, page, *diagnostics).Run();
 }
 
 AppFolder CheckAppFolder(const std::string& appFolder, const CodePage& page,
@@ -540,7 +571,8 @@ AppFolder CheckAppFolder(const std::string& appFolder, const CodePage& page,
   for (const AppRecord& record : records) {
     checked.push_back({record.recordName, record.type, record.hostPath});
   }
-  CheckScript(script.hostPath, std::string(bytes.begin(), bytes.end()), checked, page, diagnostics);
+  CheckScript(script.hostPath, std::string(bytes.begin(), bytes.end()), checked, page, diagnostics,
+              folder.leftOut);
   return folder;
 }
 

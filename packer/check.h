@@ -30,10 +30,11 @@ struct PackageRecord {
 };
 
 // Checks the text of Setup.ini (`shown` names it in messages) against the
-// keys the setup reads and against the records it would install.
+// keys the setup reads and against the records it would install; what
+// the author left out, when known, explains a LinkTarget that is missing.
 void CheckScript(const std::string& shown, const std::string& text,
                  const std::vector<PackageRecord>& records, const CodePage& page,
-                 Diagnostics* diagnostics);
+                 Diagnostics* diagnostics, const std::vector<LeftOut>& leftOut = {});
 
 // ListAppFolder, then CheckScript on its Setup.ini.
 AppFolder CheckAppFolder(const std::string& appFolder, const CodePage& page,

@@ -25,12 +25,31 @@ class Exclusions {
   Exclusions(const std::string& appFolder, const std::vector<std::string>& patterns);
 
   // The pattern that leaves out `path` (relative to the application
-  // folder, '/' between names), or null.
+  // folder, '/' between names), or null. Each pattern remembers whether it
+  // matched.
   const std::string* Match(const std::string& path, bool isFolder) const;
 
+  // A pattern that left out nothing, and where it was given: the ignore
+  // file and its line, or "--exclude" and 0.
+  struct Unused {
+    std::string pattern;
+    std::string source;
+    int line;
+  };
+  std::vector<Unused> NeverMatched() const;
+
  private:
-  std::vector<std::string> patterns_;
+  struct Pattern {
+    std::string text;
+    std::string source;
+    int line;
+    mutable bool matched;
+  };
+  std::vector<Pattern> patterns_;
 };
+
+// One pattern against one path, as Exclusions::Match applies it.
+bool PatternMatches(std::string pattern, const std::string& path, bool isFolder);
 
 // Glob matching: * and ? within a name, ** across names.
 bool GlobMatch(const char* pattern, const char* text);

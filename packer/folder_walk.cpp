@@ -28,7 +28,8 @@ struct Walk {
   std::string rootShown;
   AppFolder result;
   std::vector<FileIdentity> openFolders;  // the folders being walked, to spot loops
-  AppRecord script;                       // Setup.ini, once found
+  std::map<std::pair<uint64_t, uint64_t>, std::string> walked;  // every folder, by identity
+  AppRecord script;                                             // Setup.ini, once found
   bool haveScript = false;
   bool scriptRefused = false;  // a Setup.ini at the top was refused, with its own message
 
@@ -58,7 +59,9 @@ struct Walk {
 
   // The names of a folder that are not left out, converted and sorted by
   // their record bytes, with those that cannot become record names refused.
-  std::vector<Named> Names(const std::string& hostFolder, const std::string& relative) {
+  // `leftOut` counts the names left out by a pattern.
+  std::vector<Named> Names(const std::string& hostFolder, const std::string& relative,
+                           size_t* leftOut) {
     std::vector<std::string> hostNames;
     int error = 0;
     if (!ListHostFolder(hostFolder, &hostNames, &error)) {
@@ -73,7 +76,11 @@ struct Walk {
         if (relative.empty() && AsciiLower(host) == AsciiLower(SETUP_SCRIPT_NAME)) {
           Refuse(hostPath, "is left out by " + *by + ", but every setup needs it");
         } else if (*by != IGNORE_FILE_NAME) {
-          result.leftOut.push_back({hostPath, *by});
+          std::string record, problem;
+          Utf8ToCodePage(page, relative + host, &record, &problem);
+          std::replace(record.begin(), record.end(), '/', '\\');
+          result.leftOut.push_back({hostPath, *by, record});
+          ++*leftOut;
         }
         continue;
       }
@@ -130,10 +137,32 @@ struct Walk {
     }
   }
 
-  void Folder(const std::string& hostFolder, const std::string& recordPrefix,
+  // A folder is walked once, however many links lead to it: links to
+  // folders could otherwise make the walk, and the setup, grow
+  // exponentially with their depth.
+  bool FirstVisit(const std::string& hostPath, const HostStat& st) {
+    if (std::find(openFolders.begin(), openFolders.end(), st.id) != openFolders.end()) {
+      Refuse(hostPath, "leads back into a folder above it");
+      return false;
+    }
+    auto first = walked.emplace(std::make_pair(st.id.device, st.id.inode), hostPath);
+    if (!first.second) {
+      Refuse(hostPath, "is the folder " + first.first->second +
+                           " again (one of them through a symbolic link); a setup holds each "
+                           "folder once: leave one of them out (--exclude, .popboxignore)");
+      return false;
+    }
+    return true;
+  }
+
+  // Walks one folder; true when it had entries and patterns left out every
+  // one of them, so that the folder itself is left out too.
+  bool Folder(const std::string& hostFolder, const std::string& recordPrefix,
               const std::string& relative) {
     bool top = relative.empty();
-    for (const Named& named : Names(hostFolder, relative)) {
+    size_t leftOut = 0, kept = 0;
+    const std::vector<Named> names = Names(hostFolder, relative, &leftOut);
+    for (const Named& named : names) {
       std::string hostPath = hostFolder + "/" + named.host;
       std::string recordName = recordPrefix + named.record;
       if (recordName.size() > MAX_NAME_LENGTH) {
@@ -173,20 +202,43 @@ struct Walk {
           Refuse(hostPath, "is a folder; the setup script must be a file");
           continue;
         }
-        if (std::find(openFolders.begin(), openFolders.end(), st.id) != openFolders.end()) {
-          Refuse(hostPath, "leads back into a folder above it");
-          continue;
-        }
+        if (!FirstVisit(hostPath, st)) continue;
         result.records.push_back({recordName, hostPath, BLOB_FOLDER, 0});
         openFolders.push_back(st.id);
-        Folder(hostPath, recordName + "\\", relative + named.host + "/");
+        size_t before = result.leftOut.size();
+        if (Folder(hostPath, recordName + "\\", relative + named.host + "/")) {
+          result.records.pop_back();
+          result.leftOut.push_back({hostPath, result.leftOut[before].pattern, recordName});
+          ++leftOut;
+          --kept;
+        }
         openFolders.pop_back();
       } else {
         Refuse(hostPath, "is neither a regular file nor a folder");
       }
+      ++kept;
     }
+    return !top && leftOut != 0 && kept == 0;
   }
 };
+
+// The likely slip behind a pattern that matched nothing: blanks around it,
+// or letter case (patterns match it exactly, as file names on Linux do).
+std::string WhyNothing(const std::string& pattern, const std::string& root,
+                       const std::vector<AppRecord>& records) {
+  if (pattern.find_first_not_of(' ') != 0 || pattern.back() == ' ') {
+    return "; it begins or ends with a blank, which is part of the pattern";
+  }
+  for (const AppRecord& record : records) {
+    std::string path = record.hostPath.substr(root.size() + 1);
+    if (PatternMatches(AsciiLower(pattern), AsciiLower(path), record.type == BLOB_FOLDER)) {
+      return "; patterns match letter case exactly, and without regard to case it would "
+             "leave out " +
+             path;
+    }
+  }
+  return "";
+}
 
 }  // namespace
 
@@ -204,9 +256,14 @@ AppFolder ListAppFolder(const std::string& folder, const CodePage& page,
     return {};
   }
 
-  Walk walk{page, exclusions, *diagnostics, RealHostPath(root), root, {}, {}, {}, false, false};
+  Walk walk{page, exclusions, *diagnostics, RealHostPath(root), root, {}, {}, {}, {}, false, false};
   walk.openFolders.push_back(st.id);
   walk.Folder(root, "", "");
+  for (const Exclusions::Unused& unused : exclusions.NeverMatched()) {
+    diagnostics->Warning(unused.source, unused.line,
+                         "the pattern \"" + unused.pattern + "\" leaves out nothing" +
+                             WhyNothing(unused.pattern, root, walk.result.records));
+  }
   if (walk.haveScript) {
     walk.result.records.insert(walk.result.records.begin(), walk.script);
   } else if (!walk.scriptRefused) {

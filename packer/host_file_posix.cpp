@@ -228,10 +228,13 @@ void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into, u
 namespace {
 
 // The temporary file of the output being written, which an interrupt
-// (Ctrl+C, kill, a closed terminal) removes before the process ends.
+// (Ctrl+C, kill, a closed terminal) removes before the process ends. A
+// signal the caller ignores (nohup, a shell's background job) stays
+// ignored; SIGKILL cannot be caught, and leaves the file.
 char stagedPath[PATH_MAX + 16];
 volatile sig_atomic_t staged = 0;
 const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction callerActions[3];
 
 void RemoveStagedAndStop(int signal) {
   if (staged) unlink(stagedPath);
@@ -252,12 +255,18 @@ void WatchStaged(const std::string& path) {
   if (path.size() >= sizeof stagedPath) return;
   memcpy(stagedPath, path.c_str(), path.size() + 1);
   staged = 1;
-  for (int s : STOP_SIGNALS) signal(s, RemoveStagedAndStop);
+  for (size_t i = 0; i < 3; ++i) {
+    struct sigaction remove = {};
+    remove.sa_handler = RemoveStagedAndStop;
+    sigaction(STOP_SIGNALS[i], nullptr, &callerActions[i]);
+    if (callerActions[i].sa_handler != SIG_IGN) sigaction(STOP_SIGNALS[i], &remove, nullptr);
+  }
 }
 
 void ForgetStaged() {
+  if (!staged) return;
   staged = 0;
-  for (int s : STOP_SIGNALS) signal(s, SIG_DFL);
+  for (size_t i = 0; i < 3; ++i) sigaction(STOP_SIGNALS[i], &callerActions[i], nullptr);
 }
 
 }  // namespace
@@ -311,6 +320,12 @@ void StagedFile::Commit() {
   if (fclose(file_) != 0 && error == 0) error = errno;
   file_ = nullptr;
   if (error != 0) throw PackerError(DescribeFailure(finalPath_, "cannot write", error));
+  // What took the output's place meanwhile is not replaced unless it is a
+  // regular file, as at the start.
+  struct stat st;
+  if (lstat(finalPath_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    throw PackerError(DescribeFailure(finalPath_, "is no longer a regular file; not replaced", 0));
+  }
   if (rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
     throw PackerError(DescribeFailure(finalPath_, "cannot replace", errno));
   }

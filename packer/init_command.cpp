@@ -47,6 +47,12 @@ std::string ChooseTarget(const std::vector<AppRecord>& records, const std::strin
 }  // namespace
 
 void InitCommand(const std::string& appFolder, const CodePage& page, std::ostream& report) {
+  HostStat st = StatHost(appFolder, true);
+  if (st.kind == HostKind::Missing) {
+    throw PackerError(DescribeFailure(appFolder, "cannot read folder", st.error));
+  }
+  if (st.kind != HostKind::Folder)
+    throw PackerError(DescribeFailure(appFolder, "is not a folder", 0));
   Diagnostics found;
   std::vector<AppRecord> records =
       ListAppFolder(appFolder, page, Exclusions(appFolder, {}), &found).records;

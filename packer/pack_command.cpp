@@ -311,17 +311,50 @@ std::string StubPath(const std::string& named) {
                     "; name one with --stub FILE");
 }
 
-// A setup written into the folder it packs would be packed into the next
-// setup, and could replace a file of the application.
-void RefuseOutputInside(const std::string& output, const std::string& appFolder) {
-  std::string app = RealHostPath(appFolder);
+// The output is a new file, or a regular file to replace, in a folder that
+// exists, outside the application folder (a setup written there would be
+// packed into the next one, and could replace a file of the application),
+// and none of pack's own inputs. Checked before any work is done.
+void RefuseOutput(const PackOptions& options, const std::string& stubPath) {
+  const std::string& output = options.output;
+  auto refuse = [&](const std::string& why) { throw PackerError(DescribeFailure(output, why, 0)); };
   size_t slash = output.find_last_of(HOST_SEPARATORS);
-  std::string folder = RealHostPath(slash == std::string::npos ? "." : output.substr(0, slash + 1));
-  if (!app.empty() && !folder.empty() &&
-      (folder + "/").compare(0, app.size() + 1, app + "/") == 0) {
-    throw PackerError(DescribeFailure(
-        output, "lies inside the application folder " + appFolder + "; write the setup outside it",
-        0));
+  std::string folder = slash == std::string::npos ? "." : output.substr(0, slash + 1);
+  HostStat st = StatHost(output, false);
+  if (slash + 1 == output.size() || st.kind == HostKind::Folder) {
+    refuse("is a folder; name the setup to write in it, as " + output +
+           (slash + 1 == output.size() ? "" : "/") + "Setup.exe");
+  }
+  HostStat in = StatHost(folder, true);
+  if (in.kind != HostKind::Folder) {
+    refuse(in.kind == HostKind::Missing
+               ? "cannot be written: the folder " + folder + " does not exist"
+               : "cannot be written: " + folder + " is not a folder");
+  }
+  if (st.kind == HostKind::Link) {
+    refuse(
+        "is a symbolic link; pack would replace the link, not what it leads to: name the file "
+        "itself");
+  }
+  if (st.kind == HostKind::Other) {
+    refuse(
+        "exists and is not a regular file (a device, a pipe or a socket); pack replaces only a "
+        "regular file");
+  }
+  const struct {
+    const std::string& path;
+    const char* what;
+  } inputs[] = {{stubPath, "the stub pack reads"}, {options.icon, "the icon pack reads"}};
+  for (const auto& input : inputs) {
+    if (!input.path.empty() && st.id == StatHost(input.path, true).id) {
+      refuse(std::string("is ") + input.what + "; write the setup elsewhere");
+    }
+  }
+  std::string app = RealHostPath(options.appFolder);
+  std::string real = RealHostPath(folder);
+  if (!app.empty() && !real.empty() && (real + "/").compare(0, app.size() + 1, app + "/") == 0) {
+    refuse("lies inside the application folder " + options.appFolder +
+           "; write the setup outside it");
   }
 }
 
@@ -364,7 +397,8 @@ constexpr uint64_t MEMORY_WARNING = uint64_t{512} << 20;
 }  // namespace
 
 bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream& diagnostics) {
-  RefuseOutputInside(options.output, options.appFolder);
+  const std::string stubPath = StubPath(options.stub);
+  RefuseOutput(options, stubPath);
   Diagnostics found;
   std::vector<AppRecord> records =
       CheckAppFolder(options.appFolder, *options.page,
@@ -374,8 +408,7 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
   if (found.Errors() != 0) return false;
 
   Diagnostics branding;
-  std::vector<uint8_t> stub =
-      BrandedStubFor(StubPath(options.stub), options, records.front(), &branding);
+  std::vector<uint8_t> stub = BrandedStubFor(stubPath, options, records.front(), &branding);
   branding.Print(diagnostics, !options.quiet);
   StagedFile out(options.output);
   out.Write(stub.data(), stub.size());

@@ -2,9 +2,11 @@
 // author runs them.
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "packer/exclusions.h"
 #include "support.h"
 
 using namespace popbox;
@@ -91,6 +93,35 @@ TEST_F(Packer, OutputOutsideTheFolder) {
   fs::copy_file(setup, app + "/old.exe");
   EXPECT_EQ(0, Popbox({"check", app}));
   EXPECT_NE(std::string::npos, err.find("old.exe: warning: is a popbox setup itself")) << err;
+  fs::remove(app + "/old.exe");
+
+  // Outputs pack refuses before any work, leaving what is there as it was:
+  // nothing but a regular file is replaced, and none of pack's inputs.
+  fs::create_directories(temp / "dir");
+  mkfifo((temp / "fifo").c_str(), 0666);
+  fs::create_symlink(setup, temp / "link.exe");
+  WriteFile(temp / "icon.ico", B("icon"));
+  bool root = mknod((temp / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+  const struct {
+    std::string output;
+    const char* refusal;
+  } outputs[] = {
+      {temp / "none/x.exe", "cannot be written: the folder"},
+      {temp / "dir", "is a folder; name the setup to write in it, as"},
+      {temp / "dir/", "is a folder"},
+      {temp / "fifo", "exists and is not a regular file"},
+      {root ? temp / "full" : temp / "fifo", "exists and is not a regular file"},
+      {temp / "link.exe", "is a symbolic link"},
+      {stub, "is the stub pack reads"},
+      {temp / "icon.ico", "is the icon pack reads"},
+  };
+  for (const auto& o : outputs) {
+    auto before = fs::symlink_status(o.output).type();
+    EXPECT_EQ(1, Pack(o.output, {"--icon", temp / "icon.ico"})) << o.output;
+    EXPECT_NE(std::string::npos, err.find(o.output + ": error: " + o.refusal)) << err;
+    EXPECT_EQ(before, fs::symlink_status(o.output).type()) << o.output;
+  }
+  EXPECT_EQ(FakeStub(), B(ReadFile(stub)));
 }
 
 TEST_F(Packer, NamesInTheCodePage) {
@@ -182,7 +213,19 @@ TEST_F(Packer, CheckFindsWhatTheSetupWouldStopOn) {
   } cases[] = {
       {"LinkTarget=readme.txt", ""},
       {"LinkTarget=", "Setup.ini:13: error: LinkTarget is empty"},
-      {"LinkTarget=..\\readme.txt", "Setup.ini:13: error: LinkTarget"},
+      {"LinkTarget=..\\readme.txt",
+       "Setup.ini:13: error: LinkTarget \"..\\readme.txt\" must name a "
+       "file below the install folder, as app.exe or bin\\app.exe: "
+       "it climbs with"},
+      {"LinkTarget=<Program Files>\\x.exe",
+       "Setup.ini:13: error: LinkTarget \"<Program Files>\\x.exe\" must name a file below the "
+       "install folder, as "
+       "app.exe "
+       "or bin\\app.exe: it is an absolute path (it expands to \"C:\\Program Files "
+       "(x86)\\x.exe\")"},
+      {"LinkTarget=bin\\COM1",
+       "error: LinkTarget \"bin\\COM1\" must name a file below the install folder, as app.exe "
+       "or bin\\app.exe: \"COM1\": its name is a Windows device name"},
       {"LinkTarget=Docs", "Setup.ini:13: error: LinkTarget \"Docs\" is a folder"},
       {"DesktopLink=<desktop>\\Example.lnk",
        "Setup.ini:11: error: the folder macro <desktop> is written in other case"},
@@ -331,12 +374,14 @@ TEST_F(Packer, CommandLine) {
 }
 
 // Ctrl+C, kill or a closed terminal while a large file packs leave no
-// temporary file behind.
+// temporary file behind; a signal the caller ignores (nohup: -SIGHUP here)
+// stays ignored.
 TEST_F(Packer, InterruptedPackLeavesNothing) {
   WriteFile(app + "/big.bin", Bytes(64 << 20, 'x'));
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, -SIGHUP}) {
     pid_t pid = fork();
     if (pid == 0) {
+      if (signal < 0) ::signal(-signal, SIG_IGN);
       execl(POPBOX_EXE, "popbox", "pack", app.c_str(), "-o", setup.c_str(), "--stub", stub.c_str(),
             "-q", (char*)nullptr);
       _exit(127);
@@ -347,10 +392,11 @@ TEST_F(Packer, InterruptedPackLeavesNothing) {
         staged |= e.path().filename().string().rfind(".popbox-", 0) == 0;
     }
     ASSERT_TRUE(staged) << "the pack never started writing";
-    kill(pid, signal);
+    kill(pid, signal < 0 ? -signal : signal);
     int status = 0;
     waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
+    EXPECT_TRUE(signal < 0 ? WIFEXITED(status) && WEXITSTATUS(status) == 0 && fs::exists(setup)
+                           : WIFSIGNALED(status) && WTERMSIG(status) == signal);
     for (const auto& e : fs::directory_iterator(temp.path))
       ASSERT_NE(0u, e.path().filename().string().rfind(".popbox-", 0)) << "left behind";
   }
@@ -372,6 +418,29 @@ TEST_F(Packer, LeavesOutWhatTheAuthorSays) {
   ASSERT_EQ(3u, records.size()) << "Setup.ini, readme.txt and the end";
   EXPECT_EQ(1, Popbox({"check", app, "--exclude", "*.ini"}));
   EXPECT_NE(std::string::npos, err.find("is left out by *.ini, but every setup needs it")) << err;
+
+  // A pattern that leaves out nothing is named with its likely slip; a
+  // folder whose every entry is left out goes too; a LinkTarget left out
+  // names the pattern; many stars cost no more than a few.
+  fs::create_directories(app + "/docs");
+  WriteFile(app + "/docs/a.txt", B("a"));
+  WriteFile(app + "/x.node", B("n"));
+  ASSERT_EQ(0, Popbox({"check", app, "--exclude", "*.NODE", "--exclude", " x.node", "--exclude",
+                       "docs/**", "--exclude", "*a*a*a*a*a*a*a*a*a*a*a*a*b"}));
+  for (const std::string said :
+       {"--exclude: warning: the pattern \"*.NODE\" leaves out nothing; patterns match letter "
+        "case exactly, and without regard to case it would leave out x.node",
+        "\" x.node\" leaves out nothing; it begins or ends with a blank",
+        "/docs: left out by docs/**", "4 files, 0 folders, 4 left out"}) {
+    EXPECT_NE(std::string::npos, (err + out).find(said)) << err << out;
+  }
+  EXPECT_EQ(1, Popbox({"check", app, "--exclude", "readme.*"}));
+  EXPECT_NE(
+      std::string::npos,
+      err.find("LinkTarget \"readme.txt\" is left out of the setup by the pattern \"readme.*\""))
+      << err;
+  EXPECT_TRUE(GlobMatch("*a*a*a*a*a*a*a*a*a*a*a*a*b", (std::string(400, 'a') + "b").c_str()));
+  EXPECT_FALSE(GlobMatch("**/*a*a*a*a*a*a*a*a*a*a*b", (std::string(400, 'a') + "/c").c_str()));
 }
 
 TEST_F(Packer, InitWritesAScriptThatPasses) {
@@ -386,6 +455,10 @@ TEST_F(Packer, InitWritesAScriptThatPasses) {
   EXPECT_EQ("", err);
   EXPECT_EQ(1, Popbox({"init", app}));
   EXPECT_EQ(script, ReadFile(app + "/Setup.ini")) << "never overwritten";
+  EXPECT_EQ(1, Popbox({"init", temp / "missing"}));
+  EXPECT_NE(std::string::npos, err.find("missing: error: cannot read folder (No such")) << err;
+  EXPECT_EQ(1, Popbox({"init", app + "/readme.txt"}));
+  EXPECT_NE(std::string::npos, err.find("readme.txt: error: is not a folder")) << err;
 }
 
 }  // namespace
