@@ -1,4 +1,6 @@
 // The walk of the application folder (ListAppFolder in app_folder.h).
+#include <errno.h>
+
 #include <algorithm>
 #include <map>
 
@@ -45,7 +47,9 @@ struct Walk {
   bool LinkStaysInside(const std::string& hostPath) {
     std::string target = RealHostPath(hostPath);
     if (target.empty()) {
-      Refuse(hostPath, "is a symbolic link that leads nowhere");
+      Refuse(hostPath, StatHost(hostPath, true).error == ELOOP
+                           ? "is a symbolic link in a loop of links that never reaches a file"
+                           : "is a symbolic link that leads nowhere");
       return false;
     }
     if (target != realRoot && target.compare(0, realRoot.size() + 1, realRoot + "/") != 0) {
