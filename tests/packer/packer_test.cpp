@@ -315,6 +315,7 @@ TEST_F(Packer, CommandLine) {
       {{"pack", app, "-x"}, 2, "unknown option -x"},
       {{"list", "/bin/sh"}, 1, "is not a popbox setup"},
       {{"help", "frobnicate"}, 2, "no command frobnicate"},
+      {{"help", "pack", "list"}, 2, "popbox: help takes one command, not 2 (see popbox help)"},
       {{"pack", app, "-o", setup, "--stub", temp / "signed.exe"}, 1, "is signed"},
       {{"pack", app, "-o", setup, "--stub", stub, "--file-version", "1.x"}, 1, "is no version"},
       {{"pack", app, "-o", setup, "--stub", stub, "--icon", temp / "none.ico"}, 1, "none.ico"},
