@@ -10,6 +10,7 @@ packages=(
   wine wine64 wine32:i386 xvfb imagemagick icoutils
   fonts-wine  # Wine's own fonts (MS Sans Serif, Marlett caption buttons) for scripts/screenshots.sh
   osslsigncode
+  man-db  # man -l renders the manual page in tests/packer/deb_test.sh
   nsis  # makensis, for the install-time comparison in bench/install/
   gcc-multilib qemu-user-static
   libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes of clang, for fuzz/
