@@ -3,7 +3,8 @@
 # into a temporary folder, its popbox packs and verifies the example with
 # the stub it carries, found without --stub. It carries a copyright file,
 # a manual page that man renders and that names the options the help
-# names, and docs whose relative links all lead to files of the package.
+# names, and docs whose relative links, and the pointer of the Setup.ini
+# that init writes, lead to files of the package.
 # Usage: deb_test.sh BUILD_DIR APP_DIR
 set -eu
 build=$1 app=$2
@@ -37,6 +38,14 @@ grep -o -- '--[a-z][a-z-]*' "$work/man.txt" | sort -u >"$work/man-options"
 diff "$work/help-options" "$work/man-options" || fail "the help (<) and the manual page (>) differ"
 sed -n 's/^  \(-[a-zA-Z], --[a-z-]*\).*/\1/p' "$work/help.txt" | sort -u | while read -r head; do
   grep -qF -- "$head" "$work/man.txt" || fail "the manual page has no $head"
+done
+
+# The Setup.ini that init writes points at docs the package carries.
+cp -r "$app" "$work/app" && rm "$work/app/Setup.ini"
+"$popbox" init "$work/app" >/dev/null
+pointers=$(grep -o '/usr/share/doc/popbox/[^ ]*[a-z]' "$work/app/Setup.ini") || fail "init names no doc"
+for path in $pointers; do
+  [ -e "$work/root$path" ] || fail "init's Setup.ini points at $path, which the package lacks"
 done
 
 # Every relative link of the installed docs leads to a file of the package.
