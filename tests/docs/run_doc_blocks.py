@@ -48,8 +48,10 @@ def blocks(path):
             found.append((start + 1, line[3:].strip(), text, mark[1] if mark else None))
             mark = None
         elif line and mark:
-            sys.exit(f"{path}:{mark[0]}: the mark is not just before a block")
+            break
         i += 1
+    if mark:
+        sys.exit(f"{path}:{mark[0]}: the mark is not just before a block")
     return found
 
 
