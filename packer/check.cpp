@@ -108,15 +108,18 @@ class ScriptCheck {
   // the bytes as they are, in the code page of the machine. False when the
   // text is UTF-16, which nothing else can be read from.
   bool Encoding() {
-    const std::string save = "; save Setup.ini in code page " +
-                             std::to_string(CodePageNumber(page_)) + " (\"ANSI\" in Notepad)";
+    const std::string number = std::to_string(CodePageNumber(page_));
+    auto save = [&number](const char* from) {
+      return "; save Setup.ini in code page " + number +
+             " (\"ANSI\" in Notepad; on Linux iconv -f " + from + " -t CP" + number + ")";
+    };
     size_t zeros = std::count(text_.begin(), text_.end(), '\0');
     if (text_.compare(0, 2, "\xFF\xFE") == 0 || text_.compare(0, 2, "\xFE\xFF") == 0 ||
         (text_.size() >= 4 && zeros * 3 >= text_.size())) {
       Error(1,
             "is saved as UTF-16 (Notepad's \"Unicode\"); the setup reads it byte by byte and "
             "would find no section" +
-                save);
+                save("UTF-16"));
       return false;
     }
     size_t start = 0;
@@ -139,10 +142,11 @@ class ScriptCheck {
         if (!Utf8ToCodePage(page_, content, &bytes, &problem)) {
           Error(LineAt(line), "holds UTF-8 text with " + problem + ", which code page " +
                                   std::to_string(CodePageNumber(page_)) +
-                                  " cannot hold; the setup would show other characters" + save);
+                                  " cannot hold; the setup would show other characters" +
+                                  save("UTF-8"));
         } else {
           Warning(LineAt(line), "holds UTF-8 text; the setup would show " +
-                                    Quote(CodePageToUtf8(page_, content)) + save);
+                                    Quote(CodePageToUtf8(page_, content)) + save("UTF-8"));
         }
         break;
       }

@@ -62,7 +62,9 @@ void ExtractCommand(const std::string& setupPath, const std::string& folder, con
 
 // Where pack looks for its stub without --stub, in order: popbox-stub.exe
 // beside the popbox binary, and ../share/popbox/popbox-stub.exe from its
-// folder (the installed layout).
+// folder (the installed layout). The second form gives them for the popbox
+// in `folder` (ending in a separator).
 std::vector<std::string> StubPlaces();
+std::vector<std::string> StubPlaces(const std::string& folder);
 
 }  // namespace popbox

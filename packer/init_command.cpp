@@ -77,9 +77,9 @@ void InitCommand(const std::string& appFolder, const CodePage& page, std::ostrea
   std::string text =
       "; Setup.ini for the popbox setup of " + title +
       ". popbox check tells what the setup\r\n"
-      "; makes of it; docs/setup-ini.md tells every key. Keys and sections are found\r\n"
-      "; without regard to case. Lines before the first section, and lines that\r\n"
-      "; begin with ';' where keys are read, are passed over.\r\n"
+      "; makes of it; /usr/share/doc/popbox/docs/setup-ini.md tells every key.\r\n"
+      "; Keys and sections are found without regard to case. Lines before the first\r\n"
+      "; section, and lines that begin with ';' where keys are read, are passed over.\r\n"
       "; Vendor Name: your company. Left empty, the setup asks the user for the name\r\n"
       "; and web address of the online store the software came from.\r\n"
       "; Install: the dialog's title and text, the proposed folder, the shortcuts\r\n"

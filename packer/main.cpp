@@ -1,6 +1,8 @@
 // popbox: the tool that builds setups and reads them back. This file parses
 // the command line and dispatches; each command lives in its own file.
 // Exit codes: 0 success, 1 a failure of the input, 2 a usage error.
+#include <algorithm>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <stdexcept>
@@ -23,161 +25,105 @@
 
 namespace {
 
-const char USAGE[] =
-    "usage: popbox COMMAND [ARGUMENTS]\n"
-    "\n"
-    "  init APPDIR              write a Setup.ini for APPDIR to start from\n"
-    "  check APPDIR             report what the setup would make of APPDIR\n"
-    "  pack APPDIR -o OUT.exe   check APPDIR, then write the setup OUT.exe\n"
-    "  list SETUP.exe|APPDIR    list the records of a setup, or those pack would write\n"
-    "  verify SETUP.exe         check that a setup is sound\n"
-    "  extract SETUP.exe DIR    write the payload into DIR as the setup would\n"
-    "\n"
-    "popbox help COMMAND tells more; popbox --version prints the version.\n"
-    "Exit codes: 0 success, 1 the input cannot be used, 2 usage error.\n";
+struct Parsed;
 
-struct Option {
-  const char* name;   // --name
-  char letter;        // -l, or 0
-  const char* value;  // what the value is called in the help, or null for a flag
-  bool repeatable;
-};
-
-// Every option; a command takes the ones its list names.
-const Option OPTIONS[] = {
-    {"output", 'o', "OUT.exe", false},
-    {"stub", 0, "FILE", false},
-    {"store", 0, nullptr, false},
-    {"quiet", 'q', nullptr, false},
-    {"jobs", 'j', "N", false},
-    {"codepage", 0, "N", false},
-    {"exclude", 0, "PATTERN", true},
-    {"icon", 0, "FILE.ico", false},
-    {"product-version", 0, "A.B.C.D", false},
-    {"file-version", 0, "A.B.C.D", false},
-    {"product-name", 0, "TEXT", false},
-    {"company", 0, "TEXT", false},
-    {"description", 0, "TEXT", false},
-    {"copyright", 0, "TEXT", false},
-    {"original-filename", 0, "NAME", false},
-};
-
+// One row per command: what parsing, `popbox help`, the usage and the
+// manual page say of it, and the function that runs it.
 struct Command {
   const char* name;
-  size_t arguments;
-  std::vector<std::string> options;
-  const char* synopsis;
-  const char* text;
+  size_t arguments;      // all of them required
+  const char* synopsis;  // "usage: popbox SYNOPSIS"; its part before " [OPTIONS]" heads the summary
+  const char* summary;   // its line in `popbox help`
+  const char* text;      // `popbox help NAME` and the manual; {PLACEHOLDERS} are filled in
+  int (*run)(const Parsed&);
 };
 
-const Command COMMANDS[] = {
-    {"init",
-     1,
-     {"codepage"},
-     "init APPDIR",
-     "Writes APPDIR/Setup.ini to start from: the title from the folder's name, the\n"
-     "only .exe as the program the shortcuts start, both shortcuts, comments that\n"
-     "tell each key. It passes check. An existing Setup.ini is never overwritten.\n"},
-    {"check",
-     1,
-     {"quiet", "codepage", "exclude"},
-     "check APPDIR [OPTIONS]",
-     "Reads APPDIR/Setup.ini with the setup's own script code and walks APPDIR as\n"
-     "pack would, opening every file. Errors are what would stop the setup or make\n"
-     "pack refuse; warnings are what may go wrong on the user's machine. Exits with\n"
-     "1 when there is an error. docs/packer.md tells every message.\n"},
-    {"pack",
-     1,
-     {"output", "stub", "store", "quiet", "jobs", "codepage", "exclude", "icon", "product-version",
-      "file-version", "product-name", "company", "description", "copyright", "original-filename"},
-     "pack APPDIR -o OUT.exe [OPTIONS]",
-     "Runs check on APPDIR and, when it finds no error, writes OUT.exe: the stub,\n"
-     "then Setup.ini and every folder and file of APPDIR as records. Nothing is\n"
-     "written when check finds an error; OUT.exe appears complete or not at all,\n"
-     "and must lie outside APPDIR. The same folder always gives the same bytes.\n"
-     "The version options give the setup version information, which Windows shows\n"
-     "in the file's properties; without them it has none. Their texts must fit\n"
-     "code page 1252.\n"},
-    {"list",
-     1,
-     {"codepage", "exclude"},
-     "list SETUP.exe|APPDIR [OPTIONS]",
-     "Prints type, unpacked size, stored size and name of each record of a setup,\n"
-     "then the totals. Given a folder, prints the records pack would write and the\n"
-     "files it leaves out.\n"},
-    {"verify",
-     1,
-     {"codepage"},
-     "verify SETUP.exe [OPTIONS]",
-     "Reads and decodes every record with the setup's reader and checks the layout:\n"
-     "a stub of PAYLOAD_OFFSET bytes, Setup.ini first, each folder before its\n"
-     "contents, safe names, the end record last with nothing but an Authenticode\n"
-     "signature behind it, and Setup.ini itself. Prints the first problem and exits\n"
-     "with 1, or exits with 0.\n"},
-    {"extract",
-     2,
-     {"codepage"},
-     "extract SETUP.exe DIR [OPTIONS]",
-     "Writes the payload into DIR with the setup's own extraction, as it would\n"
-     "install it (Setup.ini ends before [PRIVATE]); names are converted from the\n"
-     "code page to UTF-8. DIR must be new or empty. On failure prints the message\n"
-     "the setup would show, with its caption.\n"},
+// One row per option: what parsing, the help and the manual page say of
+// it. A command's help lists its options in the order of the rows.
+struct Option {
+  const char* name;      // --name
+  char letter;           // -l, or 0
+  const char* value;     // what its value is called, or null for a flag
+  const char* help;      // with its default; lines split at \n, {PLACEHOLDERS} filled in
+  const char* commands;  // the commands that take it, separated by blanks
+  bool repeats;          // may be given more than once
 };
+
+constexpr Option OPTIONS[] = {
+    {"output", 'o', "OUT.exe", "the setup to write", "pack", false},
+    {"stub", 0, "FILE", "the stub (default: the first that exists of\n{STUB_PLACES})", "pack",
+     false},
+    {"store", 0, nullptr, "store every file as it is, uncompressed", "pack", false},
+    {"quiet", 'q', nullptr, "errors only: no warnings, progress or summary", "check pack", false},
+    {"jobs", 'j', "N",
+     "how many processors compress (default: {JOBS});\nthe output does not depend on it", "pack",
+     false},
+    {"codepage", 0, "N",
+     "the Windows code page of record names: 1252\n(Western, the default), 1250 (Central\n"
+     "European) or 1251 (Cyrillic)",
+     "init check pack list verify extract", false},
+    {"exclude", 0, "PATTERN",
+     "leave out files and folders matching PATTERN\n(a glob; may be given again); "
+     "APPDIR/.popboxignore\nadds one pattern a line",
+     "check pack list", true},
+    {"icon", 0, "FILE.ico",
+     "the setup's icon, for the file and its dialog;\nsizes that do not fit the stub's room are\n"
+     "left out with a warning, 16, 32 and 48 first",
+     "pack", false},
+    {"product-version", 0, "A.B.C.D", "(default: the file version)", "pack", false},
+    {"file-version", 0, "A.B.C.D", "(default: the product version)", "pack", false},
+    {"product-name", 0, "TEXT", "(default: Setup.ini [Install] Title)", "pack", false},
+    {"company", 0, "TEXT", "(default: none)", "pack", false},
+    {"description", 0, "TEXT",
+     "(default: the product name, with \" Setup\"\nadded unless it ends so)", "pack", false},
+    {"copyright", 0, "TEXT", "(default: none)", "pack", false},
+    {"original-filename", 0, "NAME", "(default: the name of OUT.exe)", "pack", false},
+};
+
+constexpr bool SameText(const char* a, const char* b) {
+  while (*a && *a == *b) ++a, ++b;
+  return *a == *b;
+}
+
+// Whether the blank-separated `list` holds `word`.
+constexpr bool ListHolds(const char* list, const char* word) {
+  for (const char* p = list; *p;) {
+    const char* w = word;
+    while (*p && *p != ' ' && *p == *w) ++p, ++w;
+    if (!*w && (!*p || *p == ' ')) return true;
+    while (*p && *p != ' ') ++p;
+    while (*p == ' ') ++p;
+  }
+  return false;
+}
+
+bool Takes(const Option& option, const char* command) {
+  return ListHolds(option.commands, command);
+}
 
 unsigned DefaultJobs() {
   unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : cores > 16 ? 16 : cores;
 }
+const char DEFAULT_JOBS_RULE[] = "the number of processors, at most 16";
 
-// The help line of an option, with its default.
-std::string OptionHelp(const std::string& name) {
-  const std::map<std::string, std::string> help = {
-      {"output", "the setup to write"},
-      {"stub", "the stub (default: the first that exists of\n" + popbox::StubPlaces()[0] + "\n" +
-                   popbox::StubPlaces()[1] + ")"},
-      {"store", "store every file as it is, uncompressed"},
-      {"quiet", "errors only: no warnings, progress or summary"},
-      {"jobs", "how many processors compress (default: " + std::to_string(DefaultJobs()) +
-                   ");\nthe output does not depend on it"},
-      {"codepage",
-       "the Windows code page of record names: 1252\n(Western, the default), 1250 (Central\n"
-       "European) or 1251 (Cyrillic)"},
-      {"icon",
-       "the setup's icon, for the file and its dialog;\nsizes that do not fit the stub's room "
-       "are\nleft out with a warning, 16, 32 and 48 first"},
-      {"product-version", "(default: the file version)"},
-      {"file-version", "(default: the product version)"},
-      {"product-name", "(default: Setup.ini [Install] Title)"},
-      {"company", "(default: none)"},
-      {"description", "(default: the product name, with \" Setup\"\nadded unless it ends so)"},
-      {"copyright", "(default: none)"},
-      {"original-filename", "(default: the name of OUT.exe)"},
-      {"exclude",
-       "leave out files and folders matching PATTERN\n(a glob; may be given again); "
-       "APPDIR/.popboxignore\nadds one pattern a line"},
+// The manual names the stub's places relative to the folder of popbox.
+const char MANUAL_BINDIR[] = "BINDIR/";
+
+// The values the texts leave open: this machine's in the help, the rules
+// in the manual page.
+std::string Fill(std::string text, bool manual) {
+  std::vector<std::string> stubs =
+      manual ? popbox::StubPlaces(MANUAL_BINDIR) : popbox::StubPlaces();
+  const std::pair<std::string, std::string> values[] = {
+      {"{PAYLOAD_OFFSET}", std::to_string(popbox::PAYLOAD_OFFSET)},
+      {"{JOBS}", manual ? DEFAULT_JOBS_RULE : std::to_string(DefaultJobs())},
+      {"{STUB_PLACES}", stubs[0] + "\n" + stubs[1]},
   };
-  const size_t column = 33;  // the longest option with its value, and two blanks
-  for (const Option& o : OPTIONS) {
-    if (name != o.name) continue;
-    std::string line = std::string("  ") +
-                       (o.letter ? std::string("-") + o.letter + ", " : "    ") + "--" + o.name +
-                       (o.value ? std::string(" ") + o.value : "");
-    line.resize(column, ' ');
-    for (char c : help.at(name))
-      line += c == '\n' ? "\n" + std::string(column, ' ') : std::string(1, c);
-    return line + "\n";
+  for (const auto& v : values) {
+    for (size_t at; (at = text.find(v.first)) != std::string::npos;)
+      text.replace(at, v.first.size(), v.second);
   }
-  return "";
-}
-
-std::string CommandHelp(const Command& c) {
-  std::string text = std::string("usage: popbox ") + c.synopsis + "\n\n" + c.text;
-  size_t at = text.find("PAYLOAD_OFFSET");
-  if (at != std::string::npos) {
-    text.replace(at, 14, std::to_string(popbox::PAYLOAD_OFFSET));
-  }
-  if (!c.options.empty()) text += "\n";
-  for (const std::string& name : c.options) text += OptionHelp(name);
   return text;
 }
 
@@ -186,21 +132,287 @@ struct UsageError : std::runtime_error {
 };
 
 struct Parsed {
+  const Command* command = nullptr;
   std::vector<std::string> arguments;
   std::map<std::string, std::vector<std::string>> options;  // flags get an empty value
   bool help = false;
 
-  bool Has(const char* name) const { return options.count(name) != 0; }
+  bool Has(const char* name) const { return !Values(name).empty(); }
   std::string Value(const char* name, const std::string& otherwise = "") const {
+    std::vector<std::string> values = Values(name);
+    return values.empty() ? otherwise : values.front();
+  }
+  // A name that is not in the command's rows is a slip of this program.
+  std::vector<std::string> Values(const char* name) const {
+    bool known = false;
+    for (const Option& o : OPTIONS) known |= SameText(o.name, name) && Takes(o, command->name);
+    if (!known) throw std::logic_error(std::string(command->name) + " takes no --" + name);
     auto found = options.find(name);
-    return found == options.end() ? otherwise : found->second.front();
+    return found == options.end() ? std::vector<std::string>() : found->second;
   }
 };
+
+const popbox::CodePage& CodePageOption(const Parsed& parsed) {
+  std::string text = parsed.Value("codepage", "1252");
+  const popbox::CodePage* page = nullptr;
+  if (text.find_first_not_of("0123456789") == std::string::npos && text.size() <= 5) {
+    page = popbox::FindCodePage(std::stoi(text));
+  }
+  if (!page) throw UsageError("--codepage takes 1250, 1251 or 1252, not " + text);
+  return *page;
+}
+
+unsigned JobsOption(const Parsed& parsed) {
+  std::string text = parsed.Value("jobs", std::to_string(DefaultJobs()));
+  if (text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoi(text) < 1 || std::stoi(text) > 256) {
+    throw UsageError("--jobs takes a number from 1 to 256, not " + text);
+  }
+  return static_cast<unsigned>(std::stoi(text));
+}
+
+int ExitCode(bool ok) { return ok ? 0 : popbox::EXIT_BAD_INPUT; }
+
+int RunInit(const Parsed& p) {
+  popbox::InitCommand(p.arguments[0], CodePageOption(p), std::cout);
+  return 0;
+}
+
+int RunCheck(const Parsed& p) {
+  const popbox::CodePage& page = CodePageOption(p);
+  return ExitCode(popbox::CheckCommand(p.arguments[0], page, p.Values("exclude"), p.Has("quiet"),
+                                       std::cout, std::cerr));
+}
+
+int RunPack(const Parsed& p) {
+  popbox::PackOptions options;
+  options.page = &CodePageOption(p);
+  options.appFolder = p.arguments[0];
+  options.output = p.Value("output");
+  if (options.output.empty()) throw UsageError("pack needs -o OUT.exe");
+  options.stub = p.Value("stub");
+  options.store = p.Has("store");
+  options.quiet = p.Has("quiet");
+  options.jobs = JobsOption(p);
+  options.excludes = p.Values("exclude");
+  options.icon = p.Value("icon");
+  popbox::VersionOptions& v = options.version;
+  v.productVersion = p.Value("product-version");
+  v.fileVersion = p.Value("file-version");
+  v.productName = p.Value("product-name");
+  v.company = p.Value("company");
+  v.description = p.Value("description");
+  v.copyright = p.Value("copyright");
+  v.originalName = p.Value("original-filename");
+  return ExitCode(popbox::PackCommand(options, std::cout, std::cerr));
+}
+
+int RunList(const Parsed& p) {
+  const popbox::CodePage& page = CodePageOption(p);
+  popbox::ListCommand(p.arguments[0], page, p.Values("exclude"), std::cout);
+  return 0;
+}
+
+int RunVerify(const Parsed& p) {
+  return ExitCode(popbox::VerifyCommand(p.arguments[0], CodePageOption(p), std::cout, std::cerr));
+}
+
+int RunExtract(const Parsed& p) {
+  popbox::ExtractCommand(p.arguments[0], p.arguments[1], CodePageOption(p), std::cout);
+  return 0;
+}
+
+constexpr Command COMMANDS[] = {
+    {"init", 1, "init APPDIR [OPTIONS]", "write a Setup.ini for APPDIR to start from",
+     "Writes APPDIR/Setup.ini to start from: the title from the folder's name, the\n"
+     "only .exe as the program the shortcuts start, both shortcuts, comments that\n"
+     "tell each key. It passes check. An existing Setup.ini is never overwritten.\n",
+     RunInit},
+    {"check", 1, "check APPDIR [OPTIONS]", "report what the setup would make of APPDIR",
+     "Reads APPDIR/Setup.ini with the setup's own script code and walks APPDIR as\n"
+     "pack would, opening every file. Errors are what would stop the setup or make\n"
+     "pack refuse; warnings are what may go wrong on the user's machine. Exits with\n"
+     "1 when there is an error. docs/packer.md tells every message.\n",
+     RunCheck},
+    {"pack", 1, "pack APPDIR -o OUT.exe [OPTIONS]", "check APPDIR, then write the setup OUT.exe",
+     "Runs check on APPDIR and, when it finds no error, writes OUT.exe: the stub,\n"
+     "then Setup.ini and every folder and file of APPDIR as records. Nothing is\n"
+     "written when check finds an error; OUT.exe appears complete or not at all,\n"
+     "and must lie outside APPDIR. The same folder always gives the same bytes.\n"
+     "The version options give the setup version information, which Windows shows\n"
+     "in the file's properties; without them it has none. Their texts must fit\n"
+     "code page 1252.\n",
+     RunPack},
+    {"list", 1, "list SETUP.exe|APPDIR [OPTIONS]",
+     "list the records of a setup, or those pack would write",
+     "Prints type, unpacked size, stored size and name of each record of a setup,\n"
+     "then the totals. Given a folder, prints the records pack would write and the\n"
+     "files it leaves out.\n",
+     RunList},
+    {"verify", 1, "verify SETUP.exe [OPTIONS]", "check that a setup is sound",
+     "Reads and decodes every record with the setup's reader and checks the layout:\n"
+     "a stub of {PAYLOAD_OFFSET} bytes, Setup.ini first, each folder before its\n"
+     "contents, safe names, the end record last with nothing but an Authenticode\n"
+     "signature behind it, and Setup.ini itself. Prints the first problem and exits\n"
+     "with 1, or exits with 0.\n",
+     RunVerify},
+    {"extract", 2, "extract SETUP.exe DIR [OPTIONS]",
+     "write the payload into DIR as the setup would",
+     "Writes the payload into DIR with the setup's own extraction, as it would\n"
+     "install it (Setup.ini ends before [PRIVATE]); names are converted from the\n"
+     "code page to UTF-8. DIR must be new or empty. On failure prints the message\n"
+     "the setup would show, with its caption.\n",
+     RunExtract},
+};
+
+// The rows agree: every command an option names exists, and no two
+// options share a name or a letter.
+constexpr bool RowsAgree() {
+  for (const Option& o : OPTIONS) {
+    size_t named = 0;
+    for (const Command& c : COMMANDS) named += ListHolds(o.commands, c.name);
+    size_t words = 0;
+    for (const char* p = o.commands; *p; ++p)
+      words += *p != ' ' && (p == o.commands || p[-1] == ' ');
+    if (named != words || words == 0) return false;
+    for (const Option& other : OPTIONS) {
+      if (&o != &other && (SameText(o.name, other.name) || (o.letter && o.letter == other.letter)))
+        return false;
+    }
+  }
+  return true;
+}
+static_assert(RowsAgree(), "an option names a command that does not exist, or repeats another");
+
+// The synopsis without " [OPTIONS]".
+std::string SynopsisHead(const Command& c) {
+  std::string synopsis = c.synopsis;
+  return synopsis.substr(0, synopsis.find(" [OPTIONS]"));
+}
+
+std::string Usage() {
+  std::string text = "usage: popbox COMMAND [ARGUMENTS]\n\n";
+  for (const Command& c : COMMANDS) {
+    std::string head = "  " + SynopsisHead(c);
+    head.resize(std::max<size_t>(head.size() + 1, 27), ' ');
+    text += head + c.summary + "\n";
+  }
+  return text +
+         "\npopbox help COMMAND tells more; popbox --version prints the version.\n"
+         "Exit codes: 0 success, 1 the input cannot be used, 2 usage error.\n";
+}
+
+// "-o, --output OUT.exe", or "    --stub FILE" when there is no letter.
+std::string OptionHead(const Option& o) {
+  return (o.letter ? std::string("-") + o.letter + ", " : "    ") + "--" + o.name +
+         (o.value ? std::string(" ") + o.value : "");
+}
+
+std::string CommandHelp(const Command& c) {
+  std::string text = std::string("usage: popbox ") + c.synopsis + "\n\n" + Fill(c.text, false);
+  const size_t column = 33;  // the longest option with its value, and two blanks
+  bool first = true;
+  for (const Option& o : OPTIONS) {
+    if (!Takes(o, c.name)) continue;
+    if (first) text += "\n";
+    first = false;
+    std::string line = "  " + OptionHead(o);
+    line.resize(column, ' ');
+    for (char ch : Fill(o.help, false))
+      line += ch == '\n' ? "\n" + std::string(column, ' ') : std::string(1, ch);
+    text += line + "\n";
+  }
+  return text;
+}
+
+// Text as roff takes it: backslashes and dashes escaped, lines joined, and
+// no line starting with a control character.
+std::string Roff(const std::string& text, bool joinLines = true) {
+  std::string out;
+  bool lineStart = true;
+  for (char c : text) {
+    if (lineStart && (c == '.' || c == '\'')) out += "\\&";
+    lineStart = c == '\n' && !joinLines;
+    out += c == '\\' ? "\\e" : c == '-' ? "\\-" : c == '\n' && joinLines ? " " : std::string(1, c);
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+// The manual page, man(7) format, from the same rows as the help.
+std::string Manual() {
+  std::string m = ".TH POPBOX 1 \"\" \"popbox " POPBOX_VERSION "\" \"User Commands\"\n.nh\n.ad l\n";
+  m += ".SH NAME\npopbox \\- build small self\\-extracting setups for Windows\n.SH SYNOPSIS\n.nf\n";
+  for (const Command& c : COMMANDS) m += "\\fBpopbox\\fR " + Roff(c.synopsis) + "\n";
+  m += "\\fBpopbox help\\fR [COMMAND]\n\\fBpopbox \\-V\\fR | \\fB\\-\\-version\\fR\n.fi\n";
+  m += ".SH DESCRIPTION\n" +
+       Roff(
+           "popbox makes one small self-extracting setup program for 32-bit Windows out of a "
+           "folder: the application plus a Setup.ini script. It checks the folder as the "
+           "setup will read it, packs it behind a stub, and lists, verifies and extracts "
+           "finished setups.") +
+       "\n.PP\n" +
+       Roff(
+           "Options are written as git and tar take them: --output OUT.exe, --output=OUT.exe, "
+           "-o OUT.exe, -oOUT.exe; -- ends the options. Each option may be given once");
+  std::string repeats;
+  for (const Option& o : OPTIONS) repeats += o.repeats ? std::string(", --") + o.name : "";
+  m += repeats.empty() ? ".\n" : Roff(", except" + repeats.substr(1) + ".") + "\n";
+  m += ".SH COMMANDS\n";
+  for (const Command& c : COMMANDS) {
+    m += ".TP\n\\fBpopbox " + Roff(c.name) + "\\fR" + Roff(c.synopsis + strlen(c.name)) + "\n" +
+         Roff(Fill(c.text, true)) + "\n";
+  }
+  m += ".TP\n\\fBpopbox help\\fR [COMMAND]\n" +
+       Roff("Prints the commands, or the options of COMMAND with their defaults.") + "\n";
+  m += ".SH OPTIONS\n";
+  for (const Option& o : OPTIONS) {
+    std::string names;  // "check, pack"
+    for (const char* p = o.commands; *p; ++p)
+      names += *p == ' ' ? std::string(", ") : std::string(1, *p);
+    m += ".TP\n" + (o.letter ? "\\fB\\-" + std::string(1, o.letter) + "\\fR, " : "") +
+         "\\fB\\-\\-" + Roff(o.name) + "\\fR" + (o.value ? " \\fI" + Roff(o.value) + "\\fR" : "") +
+         "\n" + Roff(Fill(o.help, true)) + "\n.br\n" + Roff("For: " + names + ".") + "\n";
+  }
+  m += ".SH EXIT STATUS\n.TP\n0\nSuccess.\n.TP\n" + std::to_string(popbox::EXIT_BAD_INPUT) + "\n" +
+       Roff(
+           "The input cannot be used: an error in the folder, a setup that is not sound, a "
+           "file that cannot be read or written.") +
+       "\n.TP\n" + std::to_string(popbox::EXIT_USAGE) + "\n" +
+       Roff("A usage error: an unknown command or option, a missing argument or value.") + "\n";
+  std::vector<std::string> stubs = popbox::StubPlaces(MANUAL_BINDIR);
+  m += ".SH FILES\n.TP\n\\fI" + Roff(stubs[0]) + "\\fR\n.TQ\n\\fI" + Roff(stubs[1]) + "\\fR\n" +
+       Roff(
+           "The stub pack writes in front of the records without --stub, the first of the two "
+           "that exists; BINDIR is the folder that holds popbox. The Debian package installs "
+           "/usr/bin/popbox and /usr/share/popbox/popbox-stub.exe.") +
+       "\n.TP\n\\fIAPPDIR/.popboxignore\\fR\n" +
+       Roff(
+           "Files and folders check, pack and list leave out: one pattern a line, as for "
+           "--exclude; empty lines and lines starting with # are passed over. It is never "
+           "packed itself.") +
+       "\n";
+  m += ".SH EXAMPLES\n.nf\n" +
+       Roff(
+           "popbox init MyApp\npopbox check MyApp\n"
+           "popbox pack MyApp -o MyAppSetup.exe --icon MyApp.ico --product-version 1.2\n"
+           "popbox verify MyAppSetup.exe\npopbox extract MyAppSetup.exe try\n",
+           false) +
+       ".fi\n";
+  m += ".SH SEE ALSO\n" +
+       Roff(
+           "/usr/share/doc/popbox/README.md, and in /usr/share/doc/popbox/docs: quick-start.md "
+           "(one folder, step by step), authors.md (what the users see), setup-ini.md (every "
+           "key of Setup.ini), packer.md (every message of check), signing.md.") +
+       "\n";
+  return m;
+}
 
 // Options as git, tar and cmake take them: --name VALUE, --name=VALUE,
 // -l VALUE, -l=VALUE, -lVALUE; "--" ends the options.
 Parsed Parse(const Command& command, const std::vector<std::string>& args) {
   Parsed parsed;
+  parsed.command = &command;
   bool optionsEnd = false;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
@@ -225,9 +437,7 @@ Parsed Parse(const Command& command, const std::vector<std::string>& args) {
     const Option* option = nullptr;
     for (const Option& o : OPTIONS) {
       bool named = isLong ? key == o.name : o.letter != 0 && key[0] == o.letter;
-      for (const std::string& allowed : command.options) {
-        if (named && allowed == o.name) option = &o;
-      }
+      if (named && Takes(o, command.name)) option = &o;
     }
     if (!option) throw UsageError("unknown option " + arg.substr(0, arg.find('=')));
     std::string value;
@@ -240,7 +450,7 @@ Parsed Parse(const Command& command, const std::vector<std::string>& args) {
     }
     if (option->value && value.empty()) throw UsageError(arg + " needs a value");
     std::vector<std::string>& values = parsed.options[option->name];
-    if (!values.empty() && !option->repeatable) {
+    if (!values.empty() && !option->repeats) {
       throw UsageError("--" + std::string(option->name) + " given twice");
     }
     values.push_back(value);
@@ -251,69 +461,6 @@ Parsed Parse(const Command& command, const std::vector<std::string>& args) {
                      std::to_string(parsed.arguments.size()));
   }
   return parsed;
-}
-
-const popbox::CodePage& CodePageOption(const Parsed& parsed) {
-  std::string text = parsed.Value("codepage", "1252");
-  const popbox::CodePage* page = nullptr;
-  if (text.find_first_not_of("0123456789") == std::string::npos && text.size() <= 5) {
-    page = popbox::FindCodePage(std::stoi(text));
-  }
-  if (!page) throw UsageError("--codepage takes 1250, 1251 or 1252, not " + text);
-  return *page;
-}
-
-unsigned JobsOption(const Parsed& parsed) {
-  std::string text = parsed.Value("jobs", std::to_string(DefaultJobs()));
-  if (text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos ||
-      std::stoi(text) < 1 || std::stoi(text) > 256) {
-    throw UsageError("--jobs takes a number from 1 to 256, not " + text);
-  }
-  return static_cast<unsigned>(std::stoi(text));
-}
-
-// Runs one command; returns the exit code.
-int Run(const Command& command, const Parsed& parsed) {
-  const popbox::CodePage& page = CodePageOption(parsed);
-  const std::vector<std::string>& a = parsed.arguments;
-  const std::string name = command.name;
-  const bool quiet = parsed.Has("quiet");
-  std::vector<std::string> excludes;
-  if (parsed.Has("exclude")) excludes = parsed.options.at("exclude");
-  bool ok = true;
-  if (name == "init") {
-    popbox::InitCommand(a[0], page, std::cout);
-  } else if (name == "check") {
-    ok = popbox::CheckCommand(a[0], page, excludes, quiet, std::cout, std::cerr);
-  } else if (name == "pack") {
-    popbox::PackOptions options;
-    options.appFolder = a[0];
-    options.output = parsed.Value("output");
-    if (options.output.empty()) throw UsageError("pack needs -o OUT.exe");
-    options.stub = parsed.Value("stub");
-    options.store = parsed.Has("store");
-    options.quiet = quiet;
-    options.jobs = JobsOption(parsed);
-    options.page = &page;
-    options.excludes = excludes;
-    options.icon = parsed.Value("icon");
-    popbox::VersionOptions& v = options.version;
-    v.productVersion = parsed.Value("product-version");
-    v.fileVersion = parsed.Value("file-version");
-    v.productName = parsed.Value("product-name");
-    v.company = parsed.Value("company");
-    v.description = parsed.Value("description");
-    v.copyright = parsed.Value("copyright");
-    v.originalName = parsed.Value("original-filename");
-    ok = popbox::PackCommand(options, std::cout, std::cerr);
-  } else if (name == "list") {
-    popbox::ListCommand(a[0], page, excludes, std::cout);
-  } else if (name == "verify") {
-    ok = popbox::VerifyCommand(a[0], page, std::cout, std::cerr);
-  } else {
-    popbox::ExtractCommand(a[0], a[1], page, std::cout);
-  }
-  return ok ? 0 : popbox::EXIT_BAD_INPUT;
 }
 
 // The arguments in UTF-8. On Windows argv is in the ANSI code page and
@@ -351,12 +498,12 @@ const Command* FindCommand(const std::string& name) {
 int main(int argc, char** argv) {
   std::vector<std::string> args = Arguments(argc, argv);
   if (args.empty()) {
-    std::cerr << USAGE;
+    std::cerr << Usage();
     return popbox::EXIT_USAGE;
   }
   const std::string first = args[0];
   if (first == "-h" || first == "--help" || (first == "help" && args.size() == 1)) {
-    std::cout << USAGE;
+    std::cout << Usage();
     return 0;
   }
   if (first == "-V" || first == "--version") {
@@ -366,9 +513,13 @@ int main(int argc, char** argv) {
   const Command* command = nullptr;
   try {
     if (first == "help") {
-      command = FindCommand(args[1]);
       if (args.size() > 2)
         throw UsageError("help takes one command, not " + std::to_string(args.size() - 1));
+      if (args[1] == "--man") {  // the manual page, written by the build
+        std::cout << Manual();
+        return 0;
+      }
+      command = FindCommand(args[1]);
       if (!command) throw UsageError("no command " + args[1]);
       std::cout << CommandHelp(*command);
       return 0;
@@ -380,7 +531,7 @@ int main(int argc, char** argv) {
       std::cout << CommandHelp(*command);
       return 0;
     }
-    return Run(*command, parsed);
+    return command->run(parsed);
   } catch (const UsageError& e) {
     std::string which = command ? std::string(" ") + command->name : "";
     std::cerr << "popbox" << which << ": " << e.what() << " (see popbox help" << which << ")\n";

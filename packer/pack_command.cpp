@@ -293,8 +293,9 @@ class Progress {
 
 }  // namespace
 
-std::vector<std::string> StubPlaces() {
-  std::string folder = OwnFolder();
+std::vector<std::string> StubPlaces() { return StubPlaces(OwnFolder()); }
+
+std::vector<std::string> StubPlaces(const std::string& folder) {
   return {folder + "popbox-stub.exe", folder + "../share/popbox/popbox-stub.exe"};
 }
 

@@ -9,7 +9,8 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386 xvfb imagemagick icoutils
   fonts-wine  # Wine's own fonts (MS Sans Serif, Marlett caption buttons) for scripts/screenshots.sh
-  osslsigncode
+  osslsigncode openssl  # signing; openssl makes the doc tests' certificate
+  man-db  # man -l renders the manual page in tests/packer/deb_test.sh
   nsis  # makensis, for the install-time comparison in bench/install/
   gcc-multilib qemu-user-static
   libclang-rt-14-dev  # libFuzzer and the sanitizer runtimes of clang, for fuzz/

@@ -279,6 +279,26 @@ TEST_F(Packer, CheckFindsWhatTheSetupWouldStopOn) {
   }
 }
 
+// The way check tells to save Setup.ini in the code page works on Linux,
+// from UTF-8 and from Notepad's UTF-16.
+TEST_F(Packer, CheckTellsHowToConvert) {
+  std::string script = GoodScript();
+  script.replace(script.find("Example Setup"), 7, "Caf\xC3\xA9");
+  std::string utf16 = "\xFF\xFE";
+  for (char c : GoodScript()) utf16 += std::string(1, c) + '\0';
+  for (const std::string& text : {script, utf16}) {
+    WriteFile(app + "/Setup.ini", B(text));
+    Popbox({"check", app});
+    size_t at = err.find("on Linux iconv ");
+    ASSERT_NE(std::string::npos, at) << err;
+    std::string iconv = err.substr(at + 9, err.find(')', at) - at - 9);
+    ASSERT_EQ(0, system((iconv + " " + app + "/Setup.ini >" + temp / "new.ini").c_str())) << iconv;
+    fs::rename(temp / "new.ini", app + "/Setup.ini");
+    EXPECT_EQ(0, Popbox({"check", app})) << iconv;
+    EXPECT_EQ("", err) << iconv;
+  }
+}
+
 TEST_F(Packer, VerifyAndListReadBack) {
   ASSERT_EQ(0, Pack(setup));
   ASSERT_EQ(0, Popbox({"verify", setup})) << err;
@@ -358,6 +378,7 @@ TEST_F(Packer, CommandLine) {
       {{"pack", app, "-x"}, 2, "unknown option -x"},
       {{"list", "/bin/sh"}, 1, "is not a popbox setup"},
       {{"help", "frobnicate"}, 2, "no command frobnicate"},
+      {{"help", "pack", "list"}, 2, "popbox: help takes one command, not 2 (see popbox help)"},
       {{"pack", app, "-o", setup, "--stub", temp / "signed.exe"}, 1, "is signed"},
       {{"pack", app, "-o", setup, "--stub", stub, "--file-version", "1.x"}, 1, "is no version"},
       {{"pack", app, "-o", setup, "--stub", stub, "--icon", temp / "none.ico"}, 1, "none.ico"},
