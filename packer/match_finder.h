@@ -64,7 +64,8 @@ class MatchFinder {
   // origin, origin+1, ... must then be visited in order, each exactly once,
   // by Longest(Range) or Skip(Range); in kNearest mode Nearest is asked at
   // rising positions and enters the rest itself. At most `span` positions,
-  // span <= kMaxSpan; `size` must stay below 2^32 - 1.
+  // span <= kMaxSpan, and none past them: runs are measured only as far as
+  // those need. `size` must stay below 2^32 - 1.
   void Start(const uint8_t* data, size_t size, size_t origin, size_t span, Mode mode) {
     base_ = data + origin;
     origin_ = origin;
@@ -88,6 +89,7 @@ class MatchFinder {
       bias_ = static_cast<uint32_t>(bias);
     }
     limit_ = bias_ + static_cast<uint32_t>(span);
+    span_ = static_cast<uint32_t>(span);
     runCount_ = 0;
     for (uint32_t& k : lastRunOf_) k = kNoRun;
     for (uint32_t& k : lastAlike_) k = kNoRun;
@@ -368,13 +370,21 @@ class MatchFinder {
     return Load32(base_ + p) == base_[p] * 0x01010101u;  // caller checked 4 bytes are left
   }
 
-  // p starts a run (at the origin: a run that may have begun earlier).
+  // p starts a run (at the origin: a run that may have begun earlier). Its
+  // end is looked for only as far as an answer of this scan can tell: a
+  // position below span_ asks at most MAX_MATCH ahead, and p's length is
+  // compared with earlier runs, which hold at most MAX_DISTANCE bytes in
+  // reach. A run cut off there is longer than both and is the scan's last,
+  // so a scan of a long run costs its span, not the rest of the run.
   void BeginRun(uint32_t p) {
     const uint8_t b = base_[p];
     const uint64_t pattern = b * 0x0101010101010101ull;
+    const uint32_t far =
+        span_ + MAX_MATCH > p + MAX_DISTANCE ? span_ + MAX_MATCH : p + MAX_DISTANCE + 1;
+    const uint32_t stop = far < end_ ? far : end_;
     uint32_t e = p + MIN_MATCH;
-    while (end_ - e >= 8 && Load64(base_ + e) == pattern) e += 8;
-    while (e < end_ && base_[e] == b) ++e;
+    while (stop - e >= 8 && Load64(base_ + e) == pattern) e += 8;
+    while (e < stop && base_[e] == b) ++e;
     runStart_ = p;
     runEnd_ = e;
     tableFor_ = kNoTable;
@@ -569,6 +579,7 @@ class MatchFinder {
   uint32_t bias_ = 0;   // internal position of the origin
   uint32_t limit_ = 0;  // internal positions of this scan stay below
   uint32_t end_ = 0;    // relative end of the input
+  uint32_t span_ = 0;   // relative end of the positions this scan visits
   Mode mode_ = kLongest;
   uint32_t lastDistance_ = 0;
   std::vector<uint32_t> head4_, head5_, head8_;
