@@ -32,7 +32,7 @@ app="$build/win32/example-app"
   --product-version 1.0 --company "Example Corp"
 "$bin/popbox" list "$setup"
 
-wine_prefix="$root/scripts/wine_prefix.py"
+wine_prefix="$root/trial/wine_prefix.py"
 work="$(mktemp -d /tmp/popbox-example.XXXXXX)"
 trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 eval "$(python3 "$wine_prefix" "$work/prefix")"
@@ -61,7 +61,7 @@ links=0
 for lnk in "$POPBOX_PROGRAMS_DIR/Example Viewer.lnk" "$POPBOX_DESKTOP_DIR/Example Viewer.lnk"; do
   [ -f "$lnk" ] || fail "no shortcut ${lnk#"$drive_c/"}"
   echo "Shortcut ${lnk#"$drive_c/"}:"
-  python3 "$root/scripts/lnk_info.py" "$lnk" | sed 's/^/  /'
+  python3 "$root/trial/lnk_info.py" "$lnk" | sed 's/^/  /'
   links=$((links + 1))
 done
 

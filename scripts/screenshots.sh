@@ -10,7 +10,7 @@
 # Wine draws with its normal X11 driver into a display of its own (Xvfb),
 # in a throwaway prefix without the tests' null driver, and draws the
 # window captions itself (there is no window manager). setup-driver.exe
-# (through scripts/wine_prefix.py) runs each setup; when the window to show
+# (through trial/wine_prefix.py) runs each setup; when the window to show
 # is up it writes the window's rectangle and waits while this script takes
 # the picture, cropped to that rectangle.
 set -euo pipefail
@@ -22,7 +22,7 @@ docs="$(cd "$docs" && pwd)"
 for program in popbox popbox-stub.exe setup-driver.exe; do
   [ -e "$bin/$program" ] || { echo "screenshots: $bin/$program is missing; build first" >&2; exit 1; }
 done
-wine_prefix="$root/scripts/wine_prefix.py"
+wine_prefix="$root/trial/wine_prefix.py"
 
 work="$(mktemp -d /tmp/popbox-shots.XXXXXX)"
 xvfb_pid=""

@@ -5,7 +5,7 @@
     scenarios.py BIN NAME                   runs one; exit 0 when it passes
     scenarios.py BIN --run PROGRAM ARGS...  a console program in a fresh prefix
 
-Each scenario gets a Wine prefix of its own (scripts/wine_prefix.py); builds
+Each scenario gets a Wine prefix of its own (trial/wine_prefix.py); builds
 its setup; prepares the machine; has setup-driver.exe work the windows; and
 checks the disk.
 """
@@ -17,7 +17,7 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "trial"))
 import lnk_info  # noqa: E402
 import wine_prefix  # noqa: E402
 from wine_prefix import FOLDERS, ROOT, driver_transcript, fresh_prefix, linux, quoted, reg_import, snapshot, start_driver, winpath  # noqa: E402

@@ -6,7 +6,7 @@ never the user's own prefix, never another run's traces.
                                          shell lines that export its environment
     wine_prefix.py --drive BIN SETUP LOG STEPS
                                          runs SETUP under BIN/setup-driver.exe in
-                                         the prefix exported (tests/wine/driver.cpp
+                                         the prefix exported (setup_driver.cpp
                                          tells the steps)
 
 A prefix is a copy of a template made once under a lock: the null graphics
