@@ -32,6 +32,7 @@ const char USAGE[] =
     "  list SETUP.exe|APPDIR    list the records of a setup, or those pack would write\n"
     "  verify SETUP.exe         check that a setup is sound\n"
     "  extract SETUP.exe DIR    write the payload into DIR as the setup would\n"
+    "  try SETUP.exe            run the setup under Wine as its user would, and report\n"
     "\n"
     "popbox help COMMAND tells more; popbox --version prints the version.\n"
     "Exit codes: 0 success, 1 the input cannot be used, 2 usage error.\n";
@@ -60,6 +61,18 @@ const Option OPTIONS[] = {
     {"description", 0, "TEXT", false},
     {"copyright", 0, "TEXT", false},
     {"original-filename", 0, "NAME", false},
+    // popbox try
+    {"folder", 0, "PATH", false},
+    {"no-programs-link", 0, nullptr, false},
+    {"no-desktop-link", 0, nullptr, false},
+    {"cancel", 0, nullptr, false},
+    {"answer", 0, "ok|cancel", false},
+    {"store-name", 0, "TEXT", false},
+    {"store-url", 0, "URL", false},
+    {"timeout", 0, "SECONDS", false},
+    {"keep", 0, "DIR", false},
+    {"json", 0, nullptr, false},
+    {"screenshots", 0, "DIR", false},
 };
 
 struct Command {
@@ -122,7 +135,24 @@ const Command COMMANDS[] = {
      "install it (Setup.ini ends before [PRIVATE]); names are converted from the\n"
      "code page to UTF-8. DIR must be new or empty. On failure prints the message\n"
      "the setup would show, with its caption.\n"},
+    {"try",
+     1,
+     {"folder", "no-programs-link", "no-desktop-link", "cancel", "answer", "store-name",
+      "store-url", "timeout", "keep", "json", "screenshots"},
+     "try SETUP.exe [OPTIONS]",
+     "Runs the setup as its user would, under Wine in a throwaway prefix of its own\n"
+     "(no display needed), accepting what it proposes, and reports what happened:\n"
+     "the dialog, each message box and the answer given, the files installed\n"
+     "(each compared with what popbox extract writes), the saved Setup.ini, the\n"
+     "shortcuts, the program started with its working folder, and every other\n"
+     "change. Exits with 0 when the setup installed and ended as expected (with\n"
+     "--cancel: closed, writing nothing), 1 when it showed an error, hung or\n"
+     "installed nothing. Needs Wine with 32-bit support; --screenshots also Xvfb\n"
+     "and ImageMagick.\n"},
 };
+
+const char TRY_STORE_NAME[] = "Example Store";
+const char TRY_STORE_URL[] = "store.example";
 
 unsigned DefaultJobs() {
   unsigned cores = std::thread::hardware_concurrency();
@@ -155,6 +185,17 @@ std::string OptionHelp(const std::string& name) {
       {"exclude",
        "leave out files and folders matching PATTERN\n(a glob; may be given again); "
        "APPDIR/.popboxignore\nadds one pattern a line"},
+      {"folder", "typed into the folder field (default: the\nfolder proposed)"},
+      {"no-programs-link", "clear the Start menu shortcut box"},
+      {"no-desktop-link", "clear the desktop shortcut box"},
+      {"cancel", "press Cancel in the dialog"},
+      {"answer", "the answer to the closing question (default: ok)"},
+      {"store-name", "typed in the store layout (default: " + std::string(TRY_STORE_NAME) + ")"},
+      {"store-url", "typed in the store layout (default: " + std::string(TRY_STORE_URL) + ")"},
+      {"timeout", "a setup still running then is ended and\nreported (default: 120)"},
+      {"keep", "make the prefix in DIR, a new or empty folder,\nand keep it to look around"},
+      {"json", "print the report as one JSON document"},
+      {"screenshots", "write a picture of the dialog and of each\nmessage box to DIR"},
   };
   const size_t column = 33;  // the longest option with its value, and two blanks
   for (const Option& o : OPTIONS) {
@@ -308,6 +349,31 @@ int Run(const Command& command, const Parsed& parsed) {
     ok = popbox::PackCommand(options, std::cout, std::cerr);
   } else if (name == "list") {
     popbox::ListCommand(a[0], page, excludes, std::cout);
+  } else if (name == "try") {
+    popbox::TryOptions options;
+    options.setup = a[0];
+    options.folderGiven = parsed.Has("folder");
+    options.folder = parsed.Value("folder");
+    options.programsLink = !parsed.Has("no-programs-link");
+    options.desktopLink = !parsed.Has("no-desktop-link");
+    options.cancel = parsed.Has("cancel");
+    std::string answer = parsed.Value("answer", "ok");
+    if (answer != "ok" && answer != "cancel") {
+      throw UsageError("--answer takes ok or cancel, not " + answer);
+    }
+    options.answerOk = answer == "ok";
+    options.storeName = parsed.Value("store-name", TRY_STORE_NAME);
+    options.storeUrl = parsed.Value("store-url", TRY_STORE_URL);
+    std::string timeout = parsed.Value("timeout", "120");
+    if (timeout.size() > 5 || timeout.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(timeout) < 1) {
+      throw UsageError("--timeout takes a number of seconds from 1 to 99999, not " + timeout);
+    }
+    options.timeout = static_cast<unsigned>(std::stoi(timeout));
+    options.keep = parsed.Value("keep");
+    options.json = parsed.Has("json");
+    options.screenshots = parsed.Value("screenshots");
+    return popbox::TryCommand(options);
   } else if (name == "verify") {
     ok = popbox::VerifyCommand(a[0], page, std::cout, std::cerr);
   } else {
