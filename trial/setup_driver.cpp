@@ -15,9 +15,7 @@
 // else a posted BN_CLICKED); ok and cancel (posted; on a box, waits until it
 // is gone); close (WM_CLOSE, waits until gone); close-all CLASS (waits for
 // the exit, closing every window of CLASS from now on); exit CODE; signal
-// PATH (creates it) and wait PATH; rect PATH (the window's rectangle); kill;
-// running PATH (waits for a process of that program file, started by the
-// program: the installed application); watch EVENTS KEY=VALUE... (works
+// PATH (creates it) and wait PATH; kill; watch EVENTS KEY=VALUE... (works
 // whatever windows come until the program exits, and writes what it saw
 // to EVENTS: see Watch below).
 // Only visible top-level windows of the program count, and every one must be
@@ -164,29 +162,6 @@ void Expect(const char* what, const std::string& got, const std::string& want) {
   }
 }
 
-// A process other than the driver whose program file is `path`, letter
-// case aside.
-bool ProcessOf(const std::string& path) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return false;
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof entry;
-  bool found = false;
-  for (BOOL more = Process32First(snapshot, &entry); more && !found;
-       more = Process32Next(snapshot, &entry)) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-    if (!process) continue;
-    char image[MAX_PATH];
-    DWORD size = sizeof image;
-    found = entry.th32ProcessID != GetCurrentProcessId() &&
-            QueryFullProcessImageNameA(process, 0, image, &size) &&
-            lstrcmpiA(image, path.c_str()) == 0;
-    CloseHandle(process);
-  }
-  CloseHandle(snapshot);
-  return found;
-}
-
 bool WaitGone() {
   if (!Wait(Want::Gone)) return false;
   current.pop_back();
@@ -205,7 +180,7 @@ bool WaitGone() {
 // goes to FOLDER\N.rect, and the step waits for FOLDER\N.taken).
 // EVENTS gets one record per event, in UTF-8, records split by 0x1E and
 // fields by 0x1F: the event's name, then names and values. Events: dialog,
-// press, box, timeout, exit, started.
+// press, box, window (of another kind: closed), timeout, exit, started.
 
 std::map<std::string, std::string> watchKeys;
 FILE* events = nullptr;
@@ -316,15 +291,8 @@ void WorkDialog(HWND dialog) {
     }
   }
   const bool ok = watchKeys["dialog"] != "cancel";
-  e = {"press",
-       "button",
-       ok ? "OK" : "Cancel",
-       "folder",
-       Utf8(TextOf(GetDlgItem(dialog, 1000))),
-       "programs",
-       Check(dialog, 1001),
-       "desktop",
-       Check(dialog, 1002)};
+  e = {"press", "button", ok ? "OK" : "Cancel", "folder", Utf8(TextOf(GetDlgItem(dialog, 1000)))};
+  e.insert(e.end(), {"programs", Check(dialog, 1001), "desktop", Check(dialog, 1002)});
   if (store) {
     e.insert(e.end(), {"store-name", Utf8(TextOf(GetDlgItem(dialog, 1004))), "store-url",
                        Utf8(TextOf(GetDlgItem(dialog, 1006)))});
@@ -557,16 +525,6 @@ bool Run(const std::vector<std::string>& step) {
     FILE* file = fopen(arg(1).c_str(), "wb");
     return file && fclose(file) == 0;
   }
-  if (name == "running") {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < kTimeoutMs; Sleep(kPollMs)) {
-      if (ProcessOf(arg(1))) {
-        Log("ok: ", "running \"%s\"", arg(1).c_str());
-        return true;
-      }
-    }
-    Log("FAIL: ", "no process of %s after %lu ms", arg(1).c_str(), kTimeoutMs);
-    return false;
-  }
   if (name == "wait") {
     for (DWORD start = GetTickCount(); GetTickCount() - start < kTimeoutMs; Sleep(kPollMs)) {
       if (GetFileAttributesA(arg(1).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
@@ -592,14 +550,6 @@ bool Run(const std::vector<std::string>& step) {
   } else if (name == "close") {
     PostMessageA(window, WM_CLOSE, 0, 0);
     return WaitGone();
-  } else if (name == "rect") {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    RECT r;
-    GetWindowRect(window, &r);
-    FILE* file = fopen(arg(1).c_str(), "w");
-    if (!file) return false;
-    fprintf(file, "%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
-    fclose(file);
   } else if (!control) {
     Log("FAIL: ", "no control %s", arg(1).c_str());
   } else if (name == "text") {
