@@ -11,6 +11,7 @@ endif()
 popbox_add_core(popbox_core posix table)
 
 add_subdirectory(packer)
+add_subdirectory(trial)
 add_subdirectory(tests)
 
 if(POPBOX_CROSS)

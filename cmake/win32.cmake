@@ -54,6 +54,7 @@ add_custom_command(
 add_custom_target(popbox-stub ALL DEPENDS "${POPBOX_BIN_DIR}/popbox-stub.exe")
 
 add_subdirectory(packer)
+add_subdirectory(trial)
 add_subdirectory(tests)
 add_subdirectory(examples)
 add_subdirectory(${CMAKE_SOURCE_DIR}/bench/wine ${CMAKE_BINARY_DIR}/bench-wine)

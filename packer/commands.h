@@ -60,6 +60,33 @@ bool VerifyCommand(const std::string& setupPath, const CodePage& page, std::ostr
 void ExtractCommand(const std::string& setupPath, const std::string& folder, const CodePage& page,
                     std::ostream& report);
 
+struct TryOptions {
+  std::string setup;
+  bool folderGiven = false;  // else the folder proposed stays
+  std::string folder;        // typed into the folder field
+  bool programsLink = true;  // false: the Start menu box is cleared
+  bool desktopLink = true;   // false: the desktop box is cleared
+  bool cancel = false;       // Cancel in the dialog
+  bool answerOk = true;      // the answer to the closing question
+  std::string keep;          // the prefix is made and kept there
+  unsigned timeout = 120;    // seconds for the whole setup
+  bool json = false;         // the report as one JSON document
+  std::string screenshots;   // pictures of each window go there
+  std::string storeName;     // typed in the store layout
+  std::string storeUrl;
+};
+
+// popbox try: the setup run under Wine as its user would run it, in a
+// throwaway prefix, and the report of what happened. The work is done by
+// the runner try_setup.py with setup-driver.exe, found where the stub is
+// (TrialPlaces). Returns the exit code: 0 installed and ended as expected,
+// 1 otherwise. On Windows it throws PackerError: run the setup itself.
+int TryCommand(const TryOptions& options);
+
+// Where try looks for a file of its runner: beside the popbox binary, and
+// in ../share/popbox/ from its folder, as for the stub.
+std::vector<std::string> TrialPlaces(const std::string& name);
+
 // Where pack looks for its stub without --stub, in order: popbox-stub.exe
 // beside the popbox binary, and ../share/popbox/popbox-stub.exe from its
 // folder (the installed layout). The second form gives them for the popbox

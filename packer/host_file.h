@@ -148,4 +148,16 @@ class StagedFile {
   bool committed_ = false;
 };
 
+#ifndef _WIN32
+// The file `name` in the first folder of PATH that has it as a program, or
+// empty.
+std::string FindOnPath(const std::string& name);
+
+// Runs the program `arguments[0]` with the rest as its arguments and waits
+// for it; its exit code, or -1 when it could not be started or was ended
+// by a signal. Meanwhile Ctrl-C and Ctrl-\ go to the program alone, which
+// cleans up and answers for both.
+int RunHostProgram(const std::vector<std::string>& arguments);
+#endif
+
 }  // namespace popbox

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
@@ -331,6 +332,49 @@ void StagedFile::Commit() {
   }
   committed_ = true;
   ForgetStaged();
+}
+
+std::string FindOnPath(const std::string& name) {
+  const char* path = getenv("PATH");
+  std::string folders = path ? path : "";
+  for (size_t start = 0; start <= folders.size();) {
+    size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    std::string candidate = (end == start ? "." : folders.substr(start, end - start)) + "/" + name;
+    struct stat st;
+    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+    start = end + 1;
+  }
+  return "";
+}
+
+int RunHostProgram(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  // As system() does: the terminal's signals reach both processes; this one
+  // waits for the program, which decides what they mean.
+  struct sigaction ignore = {}, interrupt, quit;
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGINT, &ignore, &interrupt);
+  sigaction(SIGQUIT, &ignore, &quit);
+  pid_t child = fork();
+  if (child == 0) {
+    sigaction(SIGINT, &interrupt, nullptr);
+    sigaction(SIGQUIT, &quit, nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  sigaction(SIGINT, &interrupt, nullptr);
+  sigaction(SIGQUIT, &quit, nullptr);
+  if (child < 0 || !WIFEXITED(status) || WEXITSTATUS(status) == 127) return -1;
+  return WEXITSTATUS(status);
 }
 
 }  // namespace popbox

@@ -78,7 +78,25 @@ constexpr Option OPTIONS[] = {
      "(default: the product name, with \" Setup\"\nadded unless it ends so)", "pack", false},
     {"copyright", 0, "TEXT", "(default: none)", "pack", false},
     {"original-filename", 0, "NAME", "(default: the name of OUT.exe)", "pack", false},
+    {"folder", 0, "PATH", "typed into the folder field (default: the\nfolder proposed)", "try",
+     false},
+    {"no-programs-link", 0, nullptr, "clear the Start menu shortcut box", "try", false},
+    {"no-desktop-link", 0, nullptr, "clear the desktop shortcut box", "try", false},
+    {"cancel", 0, nullptr, "press Cancel in the dialog", "try", false},
+    {"answer", 0, "ok|cancel", "the answer to the closing question (default: ok)", "try", false},
+    {"store-name", 0, "TEXT", "typed in the store layout (default: {STORE_NAME})", "try", false},
+    {"store-url", 0, "URL", "typed in the store layout (default: {STORE_URL})", "try", false},
+    {"timeout", 0, "SECONDS", "a setup still running then is ended and\nreported (default: 120)",
+     "try", false},
+    {"keep", 0, "DIR", "make the prefix in DIR, a new or empty folder,\nand keep it to look around",
+     "try", false},
+    {"json", 0, nullptr, "print the report as one JSON document", "try", false},
+    {"screenshots", 0, "DIR", "write a picture of the dialog and of each\nmessage box to DIR",
+     "try", false},
 };
+
+const char TRY_STORE_NAME[] = "Example Store";
+const char TRY_STORE_URL[] = "store.example";
 
 constexpr bool SameText(const char* a, const char* b) {
   while (*a && *a == *b) ++a, ++b;
@@ -119,6 +137,8 @@ std::string Fill(std::string text, bool manual) {
       {"{PAYLOAD_OFFSET}", std::to_string(popbox::PAYLOAD_OFFSET)},
       {"{JOBS}", manual ? DEFAULT_JOBS_RULE : std::to_string(DefaultJobs())},
       {"{STUB_PLACES}", stubs[0] + "\n" + stubs[1]},
+      {"{STORE_NAME}", TRY_STORE_NAME},
+      {"{STORE_URL}", TRY_STORE_URL},
   };
   for (const auto& v : values) {
     for (size_t at; (at = text.find(v.first)) != std::string::npos;)
@@ -222,6 +242,33 @@ int RunExtract(const Parsed& p) {
   return 0;
 }
 
+int RunTry(const Parsed& p) {
+  popbox::TryOptions options;
+  options.setup = p.arguments[0];
+  options.folderGiven = p.Has("folder");
+  options.folder = p.Value("folder");
+  options.programsLink = !p.Has("no-programs-link");
+  options.desktopLink = !p.Has("no-desktop-link");
+  options.cancel = p.Has("cancel");
+  std::string answer = p.Value("answer", "ok");
+  if (answer != "ok" && answer != "cancel") {
+    throw UsageError("--answer takes ok or cancel, not " + answer);
+  }
+  options.answerOk = answer == "ok";
+  options.storeName = p.Value("store-name", TRY_STORE_NAME);
+  options.storeUrl = p.Value("store-url", TRY_STORE_URL);
+  std::string timeout = p.Value("timeout", "120");
+  if (timeout.size() > 5 || timeout.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoi(timeout) < 1) {
+    throw UsageError("--timeout takes a number of seconds from 1 to 99999, not " + timeout);
+  }
+  options.timeout = static_cast<unsigned>(std::stoi(timeout));
+  options.keep = p.Value("keep");
+  options.json = p.Has("json");
+  options.screenshots = p.Value("screenshots");
+  return popbox::TryCommand(options);
+}
+
 constexpr Command COMMANDS[] = {
     {"init", 1, "init APPDIR [OPTIONS]", "write a Setup.ini for APPDIR to start from",
      "Writes APPDIR/Setup.ini to start from: the title from the folder's name, the\n"
@@ -263,6 +310,17 @@ constexpr Command COMMANDS[] = {
      "code page to UTF-8. DIR must be new or empty. On failure prints the message\n"
      "the setup would show, with its caption.\n",
      RunExtract},
+    {"try", 1, "try SETUP.exe [OPTIONS]", "run the setup under Wine as its user would, and report",
+     "Runs the setup as its user would, under Wine in a throwaway prefix of its own\n"
+     "(no display needed), accepting what it proposes, and reports what happened:\n"
+     "the dialog, each message box and the answer given, the files installed\n"
+     "(each compared with what popbox extract writes), the saved Setup.ini, the\n"
+     "shortcuts, the program started with its working folder, and every other\n"
+     "change. Exits with 0 when the setup installed and ended as expected (with\n"
+     "--cancel: closed, writing nothing), 1 when it showed an error, hung or\n"
+     "installed nothing. Needs Wine with 32-bit support; --screenshots also Xvfb\n"
+     "and ImageMagick.\n",
+     RunTry},
 };
 
 // The rows agree: every command an option names exists, and no two
@@ -385,7 +443,8 @@ std::string Manual() {
        Roff(
            "The stub pack writes in front of the records without --stub, the first of the two "
            "that exists; BINDIR is the folder that holds popbox. The Debian package installs "
-           "/usr/bin/popbox and /usr/share/popbox/popbox-stub.exe.") +
+           "/usr/bin/popbox and /usr/share/popbox/popbox-stub.exe. popbox try takes its "
+           "runner, try_setup.py, and its driver, setup-driver.exe, from the same two places.") +
        "\n.TP\n\\fIAPPDIR/.popboxignore\\fR\n" +
        Roff(
            "Files and folders check, pack and list leave out: one pattern a line, as for "
@@ -396,7 +455,8 @@ std::string Manual() {
        Roff(
            "popbox init MyApp\npopbox check MyApp\n"
            "popbox pack MyApp -o MyAppSetup.exe --icon MyApp.ico --product-version 1.2\n"
-           "popbox verify MyAppSetup.exe\npopbox extract MyAppSetup.exe try\n",
+           "popbox verify MyAppSetup.exe\npopbox extract MyAppSetup.exe try\n"
+           "popbox try MyAppSetup.exe --screenshots shots\n",
            false) +
        ".fi\n";
   m += ".SH SEE ALSO\n" +

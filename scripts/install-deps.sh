@@ -8,7 +8,7 @@ packages=(
   googletest
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386 xvfb imagemagick icoutils
-  fonts-wine  # Wine's own fonts (MS Sans Serif, Marlett caption buttons) for scripts/screenshots.sh
+  fonts-wine  # Wine's own fonts (MS Sans Serif, Marlett caption buttons) for popbox try --screenshots
   osslsigncode openssl  # signing; openssl makes the doc tests' certificate
   man-db  # man -l renders the manual page in tests/packer/deb_test.sh
   nsis  # makensis, for the install-time comparison in bench/install/

@@ -29,7 +29,7 @@ bin="${POPBOX_BIN_DIR:-$root/build/bin}"
 smoke=false
 [ "${1:-}" != --smoke ] || { smoke=true; shift; set -- 1; }
 runs="${1:-3}"
-wine_prefix="$root/scripts/wine_prefix.py"
+wine_prefix="$root/trial/wine_prefix.py"
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's|/|\\\\|g')"; }
 prefix_path() { local rest="${1#C:\\}"; printf '%s/drive_c/%s\n' "$WINEPREFIX" "${rest//\\//}"; }
 

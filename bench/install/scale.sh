@@ -23,7 +23,7 @@ bin="${POPBOX_BIN_DIR:-$root/build/bin}"
 large_mb="${1:-500}"
 big_mb="${2:-200}"
 runs="${3:-3}"
-wine_prefix="$root/scripts/wine_prefix.py"
+wine_prefix="$root/trial/wine_prefix.py"
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's|/|\\\\|g')"; }
 prefix_path() { local rest="${1#C:\\}"; printf '%s/drive_c/%s\n' "$WINEPREFIX" "${rest//\\//}"; }
 

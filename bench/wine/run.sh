@@ -27,7 +27,7 @@ if [ -z "$corpus" ]; then
 fi
 
 "$bin/dump-packed" "$corpus" "$work/packed.bin" >&2
-eval "$(python3 "$here/../../scripts/wine_prefix.py" "$work/prefix")"
+eval "$(python3 "$here/../../trial/wine_prefix.py" "$work/prefix")"
 win_packed="Z:$(printf '%s' "$work/packed.bin" | tr / '\\')"
 
 # Host: the rows of popbox-bench's first table.

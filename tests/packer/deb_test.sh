@@ -1,10 +1,11 @@
 #!/bin/sh
 # The Debian package of the packer: made by cpack, unpacked with dpkg -x
 # into a temporary folder, its popbox packs and verifies the example with
-# the stub it carries, found without --stub. It carries a copyright file,
-# a manual page that man renders and that names the options the help
-# names, and docs whose relative links, and the pointer of the Setup.ini
-# that init writes, lead to files of the package.
+# the stub it carries, found without --stub, and tries the setup with the
+# runner and driver it carries (under Wine; Cancel in the dialog). It
+# carries a copyright file, a manual page that man renders and that names
+# the options the help names, and docs whose relative links, and the
+# pointer of the Setup.ini that init writes, lead to files of the package.
 # Usage: deb_test.sh BUILD_DIR APP_DIR
 set -eu
 build=$1 app=$2
@@ -12,12 +13,14 @@ work=$(mktemp -d /tmp/popbox-deb-test.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 (cd "$build" && cpack -G DEB -B "$work" >/dev/null)
 deb=$(ls "$work"/popbox_*.deb)
-dpkg-deb --field "$deb" Package Depends
+dpkg-deb --field "$deb" Package Depends Recommends
 dpkg -x "$deb" "$work/root"
 popbox=$work/root/usr/bin/popbox doc=$work/root/usr/share/doc/popbox
 "$popbox" pack "$app" -o "$work/setup.exe" --quiet
 "$popbox" verify "$work/setup.exe"
 cmp -n 40960 "$work/setup.exe" "$work/root/usr/share/popbox/popbox-stub.exe"
+tried=$("$work/root/usr/bin/popbox" try "$work/setup.exe" --cancel)
+printf '%s\n' "$tried" | tail -n 1
 
 fail() { echo "deb_test: $*" >&2; exit 1; }
 head -1 "$doc/copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
@@ -54,4 +57,4 @@ for md in $(find "$doc" -name '*.md'); do
     [ -e "$(dirname "$md")/$link" ] || fail "${md#"$doc"/} links to $link, which the package lacks"
   done
 done
-echo "$(basename "$deb") packs with the stub it carries; its manual page and docs hold together"
+echo "$(basename "$deb") packs with the stub it carries and tries the setup; its manual page and docs hold together"

@@ -54,4 +54,7 @@ code=$?
 [ "$code" = 1 ] || fail "popbox.exe exited with $code on a name outside the code page"
 grep -q 'U+041F' "$work/refused.txt" || fail "popbox.exe did not name the character: $(cat "$work/refused.txt")"
 [ ! -e "$work/refused.exe" ] || fail "popbox.exe wrote a setup after an error"
+python3 "$here/../wine/scenarios.py" "$bin" --run "$bin/popbox.exe" try "$(winpath "$work/a.exe")" \
+  2>"$work/try.txt" && fail "popbox.exe ran try"
+grep -q 'popbox try: runs a setup under Wine on Linux' "$work/try.txt" || fail "popbox.exe try says: $(cat "$work/try.txt")"
 echo "popbox.exe under Wine writes the same setups as popbox"

@@ -5,7 +5,7 @@
     scenarios.py BIN NAME                   runs one; exit 0 when it passes
     scenarios.py BIN --run PROGRAM ARGS...  a console program in a fresh prefix
 
-Each scenario gets a Wine prefix of its own (scripts/wine_prefix.py); builds
+Each scenario gets a Wine prefix of its own (trial/wine_prefix.py); builds
 its setup; prepares the machine; has setup-driver.exe work the windows; and
 checks the disk.
 """
@@ -17,10 +17,10 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "trial"))
 import lnk_info  # noqa: E402
 import wine_prefix  # noqa: E402
-from wine_prefix import FOLDERS, ROOT, driver_transcript, fresh_prefix, linux, quoted, reg_import, snapshot, start_driver, winpath  # noqa: E402
+from wine_prefix import FOLDERS, ROOT, driver_transcript, fresh_prefix, linux, quoted, reg_import, repeat, snapshot, start_driver, winpath  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 VARS = {"APP": FOLDERS["ProgramFilesDir"] + "\\Test App", "PROGRAMS": FOLDERS["Programs"],
@@ -40,30 +40,8 @@ def wait_file(path):
     return wine_prefix.wait_file(path) or fail(f"{path} did not appear")
 
 
-def repeat(text):
-    """{x*231} stands for 231 letters x."""
-    return re.sub(r"\{(.)\*(\d+)\}", lambda m: m.group(1) * int(m.group(2)), text)
-
-
 def tokens(text, variables=VARS):
-    """Statements (split at ; and line ends) of words. In "quoted" words \\n
-    \\r \\t \\" \\\\ and \\xHH are escapes; a backslash before anything else,
-    and every backslash outside quotes, stands for itself."""
-    escapes = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
-    statements, word = [[]], None
-    for m in re.finditer(r'"((?:[^"\\]|\\.)*)"|([;\n])|([^\s;"]+)', text):
-        if m.group(1) is not None:
-            word = re.sub(r'\\(x[0-9a-fA-F]{2}|[nrt"\\])',
-                          lambda e: chr(int(e.group(1)[1:], 16)) if e.group(1)[0] == "x" else escapes[e.group(1)],
-                          m.group(1))
-        elif m.group(2):
-            statements.append([])
-            continue
-        else:
-            word = m.group(3)
-        word = re.sub(r"\$([A-Z]+)", lambda v: variables.get(v.group(1), v.group(0)), word)
-        statements[-1].append(repeat(word))
-    return [s for s in statements if s]
+    return wine_prefix.tokens(text, variables)
 
 
 def parse(path):

@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""Wine prefixes of their own, for the tests, the example and the benchmarks:
+"""Wine prefixes of their own, for popbox try, the tests and the benchmarks:
 never the user's own prefix, never another run's traces.
 
     wine_prefix.py DIR                   makes DIR a fresh prefix and prints the
                                          shell lines that export its environment
     wine_prefix.py --drive BIN SETUP LOG STEPS
                                          runs SETUP under BIN/setup-driver.exe in
-                                         the prefix exported (tests/wine/driver.cpp
+                                         the prefix exported (setup_driver.cpp
                                          tells the steps)
 
 A prefix is a copy of a template made once under a lock: the null graphics
@@ -50,6 +50,33 @@ def linux(prefix, path):
     return os.path.join(prefix, *top, *path[3:].split("\\"))
 
 
+def repeat(text):
+    """{x*231} stands for 231 letters x."""
+    return re.sub(r"\{(.)\*(\d+)\}", lambda m: m.group(1) * int(m.group(2)), text)
+
+
+def tokens(text, variables={}):
+    """Statements (split at ; and line ends) of words. In "quoted" words \\n
+    \\r \\t \\" \\\\ and \\xHH are escapes; a backslash before anything else,
+    and every backslash outside quotes, stands for itself. $NAME is replaced
+    from `variables`."""
+    escapes = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
+    statements, word = [[]], None
+    for m in re.finditer(r'"((?:[^"\\]|\\.)*)"|([;\n])|([^\s;"]+)', text):
+        if m.group(1) is not None:
+            word = re.sub(r'\\(x[0-9a-fA-F]{2}|[nrt"\\])',
+                          lambda e: chr(int(e.group(1)[1:], 16)) if e.group(1)[0] == "x" else escapes[e.group(1)],
+                          m.group(1))
+        elif m.group(2):
+            statements.append([])
+            continue
+        else:
+            word = m.group(3)
+        word = re.sub(r"\$([A-Z]+)", lambda v: variables.get(v.group(1), v.group(0)), word)
+        statements[-1].append(repeat(word))
+    return [s for s in statements if s]
+
+
 def reg_import(env, lines):
     """Imports .reg lines into the prefix: one Wine start."""
     with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False, newline="") as f:
@@ -85,7 +112,7 @@ def fresh_prefix(path):
             reg_import(env, lines)
             subprocess.run(["wineserver", "-w"], env=env)
             if '"Graphics"="null"' not in open(os.path.join(template, "user.reg")).read():
-                sys.exit("scenarios.py: the template's registry values were not set")
+                sys.exit("wine_prefix.py: the template's registry values were not set")
             for folder in FOLDERS.values():
                 os.makedirs(linux(template, folder), exist_ok=True)
             open(os.path.join(template, ".ready"), "w").close()
@@ -121,10 +148,10 @@ class DriverError(Exception):
     """The driver could not run: the one line says which program and why."""
 
 
-def start_driver(bin_dir, setup, log, steps, env):
-    """setup-driver.exe on `setup`, started in the setup's folder. Every path
-    is made absolute first: the driver runs in another folder than the
-    caller's."""
+def start_driver(bin_dir, setup, log, steps, env, prefix=None, **popen):
+    """setup-driver.exe on `setup`, which starts in its own folder. Every
+    path is made absolute first: the driver runs in another folder than the
+    caller's. Paths inside `prefix`'s drive C: are handed over as C: paths."""
     driver, setup, log = (os.path.abspath(p) for p in (os.path.join(bin_dir, "setup-driver.exe"), setup, log))
     for program, what in ((driver, "the driver"), (setup, "the setup")):
         if not os.path.isfile(program):
@@ -132,10 +159,12 @@ def start_driver(bin_dir, setup, log, steps, env):
                               (" (build the host preset first)" if program == driver else ""))
     if shutil.which("wine") is None:
         raise DriverError("wine is not installed (bash scripts/install-deps.sh installs it)")
+    drive_c = os.path.join(prefix, "drive_c", "") if prefix else None
+    windows = lambda p: "C:\\" + p[len(drive_c):].replace("/", "\\") if drive_c and p.startswith(drive_c) else winpath(p)
     with open(log + ".steps", "wb") as f:
         f.write(b"\x1e".join(b"\x1f".join(w.encode("cp1252") for w in s) for s in steps))
-    return subprocess.Popen(["wine", driver, winpath(log + ".steps"), winpath(log), winpath(setup)],
-                            env=env, cwd=os.path.dirname(setup))
+    return subprocess.Popen(["wine", windows(driver), windows(log + ".steps"), windows(log), windows(setup)],
+                            env=env, cwd=os.path.dirname(setup), **popen)
 
 
 def driver_transcript(log, status):
@@ -166,8 +195,6 @@ def main(argv):
         print("unset DISPLAY")
         return 0
     if len(argv) == 6 and argv[1] == "--drive":
-        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "wine"))
-        from scenarios import tokens
         try:
             status = start_driver(argv[2], argv[3], argv[4], tokens(argv[5]), os.environ).wait()
             print(driver_transcript(argv[4], status), end="")
