@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -140,15 +141,19 @@ CurrentFolder::~CurrentFolder() {
 }
 
 namespace {
-const CodePage* namePage = nullptr;
-bool SameNameInPage(const char* a, const char* b) {
-  return CaseFoldKey(*namePage, a) == CaseFoldKey(*namePage, b);
-}
+uint8_t pageFold[256];
 }  // namespace
 
 void MatchNamesInCodePage(const CodePage* page) {
-  namePage = page;
-  SetNameMatch(page ? SameNameInPage : nullptr);
+  if (page) {
+    // Each byte stands for the first byte with the same key.
+    std::map<std::string, uint8_t> first;
+    for (int b = 0; b < 256; ++b) {
+      std::string key = CaseFoldKey(*page, std::string(1, static_cast<char>(b)));
+      pageFold[b] = first.emplace(key, static_cast<uint8_t>(b)).first->second;
+    }
+  }
+  SetNameFold(page ? pageFold : nullptr);
 }
 
 std::string WrittenNameBytes(const std::string& name) { return name; }
