@@ -29,6 +29,11 @@ struct FdCloser {
   }
 };
 
+// Opening a FIFO for reading waits for a writer; with O_NONBLOCK it
+// returns at once, and fstat refuses it. The flag changes nothing for the
+// regular files that are read.
+constexpr int READ_FLAGS = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -98,7 +103,7 @@ std::string OwnFolder() {
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 HostReadFile::HostReadFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), READ_FLAGS);
   if (fd < 0) throw PackerError(DescribeFailure(path, "cannot open", errno));
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -181,7 +186,7 @@ bool RenameHost(const std::string& from, const std::string& to, int* error) {
 }
 
 void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into, unsigned threads) {
-  FdCloser input{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  FdCloser input{open(path.c_str(), READ_FLAGS)};
   if (input.fd < 0) throw PackerError(DescribeFailure(path, "cannot open", errno));
   struct stat st;
   if (fstat(input.fd, &st) != 0) throw PackerError(DescribeFailure(path, "cannot read", errno));

@@ -179,10 +179,12 @@ uint32_t GetOwnPath(char* buffer, uint32_t size) {
 }
 
 FileHandle OpenForReading(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a FIFO waits for a writer; only a regular
+  // file is taken (the flag changes nothing for one).
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return INVALID_FILE;
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return INVALID_FILE;
   }

@@ -297,6 +297,8 @@ TEST_F(Packer, CommandLine) {
   Bytes signedStub = FakeStub();
   popbox::PutU32(signedStub, DIRS + 32, 40000);  // a certificate table
   WriteFile(temp / "signed.exe", signedStub);
+  const std::string fifo = temp / "fifo";  // opening it for reading would wait for a writer
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
   const struct {
     std::vector<std::string> args;
     int code;
@@ -318,9 +320,14 @@ TEST_F(Packer, CommandLine) {
       {{"pack", app, "-o", setup, "--stub", temp / "signed.exe"}, 1, "is signed"},
       {{"pack", app, "-o", setup, "--stub", stub, "--file-version", "1.x"}, 1, "is no version"},
       {{"pack", app, "-o", setup, "--stub", stub, "--icon", temp / "none.ico"}, 1, "none.ico"},
+      {{"list", fifo}, 1, "fifo: error: is not a regular file"},
+      {{"verify", fifo}, 1, "fifo: error: is not a regular file"},
+      {{"extract", fifo, temp / "out"}, 1, "fifo: error: is not a regular file"},
+      {{"pack", app, "-o", setup, "--stub", fifo}, 1, "fifo: error: is not a regular file"},
+      {{"pack", app, "-o", setup, "--stub", stub, "--icon", fifo}, 1, "fifo: error: is not a"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.code, Popbox(c.args)) << c.args.size() << " " << err;
+    EXPECT_EQ(c.code, Popbox(c.args, "timeout 10 " POPBOX_EXE)) << c.args.size() << " " << err;
     EXPECT_NE(std::string::npos, (out + err).find(c.said)) << out << err;
   }
   fs::create_directories(temp / "bin");  // a popbox with no stub beside it
