@@ -143,13 +143,14 @@ TEST(InstallPaths, Texts) {
 
 TEST(InstallPaths, RecordNames) {
   for (const char* name : {"a.txt", "bin\\sub\\a", "bin/a", "a b", ".hidden", "x..y", "COM10",
-                           "CONSOLE.txt", "LPT0"}) {
+                           "CONSOLE.txt", "LPT0", "COM\xB4"}) {
     EXPECT_TRUE(IsSafeRecordName(name)) << name;
   }
   // clang-format off
   for (const char* name : {"", "..\\x", "sub\\..\\..\\x", "sub/../../x", "\\x", "/x", "C:\\x",
                            "x:stream", "a\\\\b", "a\\", ".", "x.", "x ", "a\\..", "CON", "con.txt",
-                           "NUL .txt", "aux", "COM1", "lpt9.log", "bin\\PRN"}) {
+                           "NUL .txt", "aux", "COM1", "lpt9.log", "bin\\PRN", "COM\xB9",
+                           "lpt\xB2.txt", "a\\Com\xB3 .x"}) {
     // clang-format on
     EXPECT_FALSE(IsSafeRecordName(name)) << name;
   }
