@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "install/install_paths.h"
+#include "packer/diagnostics.h"
 
 namespace popbox {
 
@@ -10,6 +11,19 @@ const char SETUP_SCRIPT_NAME[] = "Setup.ini";
 std::string AsciiLower(std::string text) {
   for (char& c : text) c = static_cast<char>(FoldCase(static_cast<uint8_t>(c)));
   return text;
+}
+
+std::string CheckRecordNameLength(size_t length) {
+  std::string said = "its record name is " + std::to_string(length) + " bytes, more than ";
+  if (length > MAX_NAME_LENGTH) {
+    return said + std::to_string(MAX_NAME_LENGTH) + "; the setup could not read it";
+  }
+  if (length <= MAX_RECORD_NAME_LENGTH) return "";
+  size_t room = length + 1 >= MAX_NAME_LENGTH ? 0 : MAX_NAME_LENGTH - 1 - length;
+  return said + std::to_string(MAX_RECORD_NAME_LENGTH) + ": it leaves " +
+         CountOf(room, "character") +
+         " of 259 for the install folder, whose shortest (C:\\a) takes 4; the setup would refuse "
+         "every folder";
 }
 
 std::string CheckNameElement(const std::string& element) {
