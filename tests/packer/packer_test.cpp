@@ -274,25 +274,27 @@ TEST_F(Packer, VerifyAndListReadBack) {
   }
 }
 
-// Extract writes what the setup would, with its own code, and stops as it
-// would; names match existing ones without regard to case, as on Windows.
+// Extract stops as the setup would when the machine fails it, and still
+// converts the names written so far; a setup it cannot open leaves no folder.
 TEST_F(Packer, ExtractStopsAsTheSetupWould) {
   test::Image image;
-  image.File("Setup.ini", GoodScript()).Folder("Docs").File("DocS\\a.txt", "a").End();
+  image.File("Setup.ini", GoodScript()).File("readme.txt", "r").File("\xE9.txt", "e");
+  image.File("big.bin", std::string(100000, 'b')).End();
   Bytes bytes = FakeStub();
   bytes.insert(bytes.end(), image.bytes.begin() + PAYLOAD_OFFSET, image.bytes.end());
   WriteFile(setup, bytes);
-  ASSERT_EQ(0, Popbox({"extract", setup, temp / "x"})) << err;
-  EXPECT_EQ("a", ReadFile(temp / "x/Docs/a.txt"));
-  image = test::Image();
-  image.File("Setup.ini", GoodScript()).Folder("d").Folder("d").End();
-  bytes.resize(PAYLOAD_OFFSET);
-  bytes.insert(bytes.end(), image.bytes.begin() + PAYLOAD_OFFSET, image.bytes.end());
-  WriteFile(setup, bytes);
-  EXPECT_EQ(1, Popbox({"extract", setup, temp / "y"}));
-  EXPECT_NE(std::string::npos, err.find("\"Can't create directory .\\d\" under \"Cannot Install\""))
+  // A file size limit, its signal ignored, fails the write of big.bin.
+  EXPECT_EQ(1, Popbox({"extract", setup, temp / "x"}, "trap '' XFSZ; ulimit -f 64; " POPBOX_EXE));
+  EXPECT_NE(std::string::npos,
+            err.find("the setup would stop with \"Can't write file .\\big.bin\" under \"Cannot "
+                     "Install\""))
       << err;
+  std::string names;
+  for (const auto& e : Tree(temp / "x")) names += e.first + " ";
+  EXPECT_EQ("Setup.ini big.bin readme.txt \xC3\xA9.txt ", names) << "the names are UTF-8";
   EXPECT_EQ(1, Popbox({"extract", setup, temp / "x"})) << "the folder must be new or empty";
+  EXPECT_EQ(1, Popbox({"extract", temp / "missing.exe", temp / "y"}));
+  EXPECT_FALSE(fs::exists(temp / "y")) << "a setup that cannot be opened leaves no folder";
 }
 
 // The command line as authors know it from git, tar and cmake.
