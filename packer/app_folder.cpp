@@ -2,7 +2,6 @@
 
 #include "base/text.h"
 #include "install/install_paths.h"
-#include "packer/diagnostics.h"
 
 namespace popbox {
 
@@ -20,8 +19,8 @@ std::string CheckRecordNameLength(size_t length) {
   }
   if (length <= MAX_RECORD_NAME_LENGTH) return "";
   size_t room = length + 1 >= MAX_NAME_LENGTH ? 0 : MAX_NAME_LENGTH - 1 - length;
-  return said + std::to_string(MAX_RECORD_NAME_LENGTH) + ": it leaves " +
-         CountOf(room, "character") +
+  return said + std::to_string(MAX_RECORD_NAME_LENGTH) + ": it leaves " + std::to_string(room) +
+         (room == 1 ? " character" : " characters") +
          " of 259 for the install folder, whose shortest (C:\\a) takes 4; the setup would refuse "
          "every folder";
 }
