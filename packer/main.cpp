@@ -118,10 +118,11 @@ const Command COMMANDS[] = {
      2,
      {"codepage"},
      "extract SETUP.exe DIR [OPTIONS]",
-     "Writes the payload into DIR with the setup's own extraction, as it would\n"
-     "install it (Setup.ini ends before [PRIVATE]); names are converted from the\n"
-     "code page to UTF-8. DIR must be new or empty. On failure prints the message\n"
-     "the setup would show, with its caption.\n"},
+     "Checks the setup's layout as verify does, writing nothing when it finds a\n"
+     "problem; then writes the payload into DIR with the setup's own extraction,\n"
+     "as it would install it (Setup.ini ends before [PRIVATE]); names are\n"
+     "converted from the code page to UTF-8. DIR must be new or empty. On failure\n"
+     "prints the message the setup would show, with its caption.\n"},
 };
 
 unsigned DefaultJobs() {
