@@ -65,8 +65,7 @@ void NamesToUtf8(const std::string& folder, const CodePage& page, std::string* f
 }
 
 // The folder must be new or empty, so that everything in it afterwards
-// came from the setup, and the setup's own refusal to create a folder
-// twice still shows.
+// came from the setup, and no folder the setup makes is there already.
 void PrepareFolder(const std::string& folder) {
   HostStat st = StatHost(folder, false);
   int error = 0;
