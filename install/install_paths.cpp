@@ -44,8 +44,15 @@ bool IsDeviceName(const char* element, size_t n) {
       if (EqualNoCase(element, device, 3)) return true;
     }
   }
-  return base == 4 && (EqualNoCase(element, "COM", 3) || EqualNoCase(element, "LPT", 3)) &&
-         element[3] >= '1' && element[3] <= '9';
+  if (base != 4 || !(EqualNoCase(element, "COM", 3) || EqualNoCase(element, "LPT", 3))) {
+    return false;
+  }
+  // Windows reserves COM¹ to COM³ and LPT¹ to LPT³ too. The bytes of the
+  // superscript digits in code page 1252 are refused in every code page,
+  // since the setup cannot know which one the machine uses; so COMą, COMł
+  // (1250) and COMі, COMІ, COM№ (1251) are refused too, a rare false refusal.
+  uint8_t digit = static_cast<uint8_t>(element[3]);
+  return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
 bool IsSafeRecordName(const char* name) {

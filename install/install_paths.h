@@ -25,8 +25,9 @@ bool IsSafeRecordName(const char* name);
 
 // True when Windows opens a device, not a file, for this element of N bytes:
 // its name before the first dot (blanks before the dot aside) is CON, PRN,
-// AUX, NUL, COM1-9 or LPT1-9, in any case. "COM1" or "con.txt" would write
-// to a port or the console.
+// AUX, NUL, COM1-9 or LPT1-9, in any case, or COM or LPT followed by the
+// byte of a superscript 1, 2 or 3 in code page 1252 (whatever the code
+// page). "COM1" or "con.txt" would write to a port or the console.
 bool IsDeviceName(const char* element, size_t n);
 
 }  // namespace popbox

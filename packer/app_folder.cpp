@@ -12,6 +12,19 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
+std::string CheckRecordNameLength(size_t length) {
+  std::string said = "its record name is " + std::to_string(length) + " bytes, more than ";
+  if (length > MAX_NAME_LENGTH) {
+    return said + std::to_string(MAX_NAME_LENGTH) + "; the setup could not read it";
+  }
+  if (length <= MAX_RECORD_NAME_LENGTH) return "";
+  size_t room = length + 1 >= MAX_NAME_LENGTH ? 0 : MAX_NAME_LENGTH - 1 - length;
+  return said + std::to_string(MAX_RECORD_NAME_LENGTH) + ": it leaves " + std::to_string(room) +
+         (room == 1 ? " character" : " characters") +
+         " of 259 for the install folder, whose shortest (C:\\a) takes 4; the setup would refuse "
+         "every folder";
+}
+
 std::string CheckNameElement(const std::string& element) {
   if (element.find('\\') != std::string::npos) {
     return "its name contains a backslash, which would split it into folders";

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/path_limits.h"
 #include "packer/host_file.h"
 
 namespace popbox {
@@ -47,7 +48,7 @@ struct AppFolder {
 // Every problem goes into `diagnostics` as an error, and the walk goes on
 // past it so that one run names them all: a missing Setup.ini, a name that
 // Windows cannot create or the code page cannot hold, two names that
-// Windows would take for one, a record name over 259 bytes, a file too
+// Windows would take for one, a record name over 254 bytes, a file too
 // large for a record, a symbolic link that leads out of `root` or nowhere,
 // a link loop, an entry that is neither file nor folder, and a folder or
 // file that cannot be read, and a folder reached a second time through a
@@ -61,9 +62,20 @@ AppFolder ListAppFolder(const std::string& root, const CodePage& page, const Exc
 // Why one element of a record name (code-page bytes) cannot be part of a
 // Windows path, or empty when it can: a backslash (it would split the
 // element), control bytes and < > : " / | ? *, a trailing dot or space
-// (Windows drops them), and the device names CON, PRN, AUX, NUL, COM1-9 and
-// LPT1-9, with or without an extension.
+// (Windows drops them), and the device names CON, PRN, AUX, NUL, COM1-9,
+// LPT1-9 and COM or LPT with a superscript 1 to 3 (IsDeviceName), with or
+// without an extension.
 std::string CheckNameElement(const std::string& element);
+
+// The longest record name that some install folder can hold: the folder,
+// a backslash and the name make at most 259 characters, and the shortest
+// folder the user can type, such as C:\a, takes 4.
+constexpr size_t MAX_RECORD_NAME_LENGTH = MAX_NAME_LENGTH - 1 - 4;
+
+// Why a record name of `length` bytes cannot be installed, or empty: over
+// 259 bytes the setup cannot read it, and over 254 it fits no install
+// folder, so the setup would refuse every folder its user types.
+std::string CheckRecordNameLength(size_t length);
 
 // A-Z folded to a-z, the comparison the setup makes for record names.
 std::string AsciiLower(std::string text);

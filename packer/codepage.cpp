@@ -201,6 +201,21 @@ std::string CodePageToUtf8(const CodePage& page, const std::string& bytes) {
   return out;
 }
 
+std::string ShownName(const CodePage& page, const std::string& bytes) {
+  std::string out;
+  for (char b : bytes) {
+    uint32_t c = ToUnicode(page, static_cast<uint8_t>(b));
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<uint8_t>(b));
+      out += escaped;
+    } else {
+      AppendUtf8(&out, c);
+    }
+  }
+  return out;
+}
+
 std::string CaseFoldKey(const CodePage& page, const std::string& bytes) {
   std::string key;
   for (char b : bytes) AppendUtf8(&key, UpperCase(ToUnicode(page, static_cast<uint8_t>(b))));

@@ -28,6 +28,11 @@ bool Utf8ToCodePage(const CodePage& page, const std::string& utf8, std::string* 
 // result is always defined and distinct texts stay distinct.
 std::string CodePageToUtf8(const CodePage& page, const std::string& bytes);
 
+// CodePageToUtf8 for a terminal: control characters (bytes below 32, 127
+// and the undefined bytes that become U+0080 to U+009F) are shown as \x1b,
+// so that a name can neither move the cursor nor start an escape sequence.
+std::string ShownName(const CodePage& page, const std::string& bytes);
+
 // A key under which names that Windows takes for one file are equal: the
 // code page's letters folded to upper case (a-z, the accented Latin
 // letters, Cyrillic) as the NTFS case table does for these characters.

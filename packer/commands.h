@@ -13,6 +13,8 @@
 namespace popbox {
 
 struct CodePage;
+struct PackageRecord;  // check.h
+class SetupReader;
 
 struct PackOptions {
   std::string appFolder;
@@ -55,8 +57,18 @@ void InitCommand(const std::string& appFolder, const CodePage& page, std::ostrea
 bool VerifyCommand(const std::string& setupPath, const CodePage& page, std::ostream& report,
                    std::ostream& diagnostics);
 
+// verify's checks of the layout, which extract makes first too: the stub
+// image, every record read and decoded with the setup's reader, names that
+// pack would write and the setup can install, each folder before what is
+// in it, no name twice, the end record last and nothing behind it but a
+// signature. Returns the first problem as verify names it ("" for none);
+// `records` gets the records for the script checks, `script` Setup.ini.
+std::string CheckSetupLayout(SetupReader& reader, const CodePage& page,
+                             std::vector<PackageRecord>* records, std::string* script);
+
 // popbox extract: the payload written into `folder` by the stub's own
-// extraction, names converted back from the code page.
+// extraction, names converted back from the code page. A setup that the
+// layout checks refuse is refused before anything is written.
 void ExtractCommand(const std::string& setupPath, const std::string& folder, const CodePage& page,
                     std::ostream& report);
 

@@ -8,6 +8,7 @@
 #include "base/error_slot.h"
 #include "install/extract.h"
 #include "packer/app_folder.h"
+#include "packer/check.h"
 #include "packer/codepage.h"
 #include "packer/commands.h"
 #include "packer/diagnostics.h"
@@ -20,63 +21,64 @@ namespace popbox {
 
 namespace {
 
-std::vector<std::string> NamesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  int error = 0;
-  if (!ListHostFolder(folder, &names, &error)) {
-    throw PackerError(DescribeFailure(folder, "cannot read folder", error));
-  }
-  return names;
-}
-
 // Renames every name below `folder` to what its record-name bytes mean in
 // the code page. The conversion never maps two names to one, but a
 // converted name may equal another name's bytes before that one is
 // converted; so each folder's names move to free temporary names first and
-// to their own names after.
-void NamesToUtf8(const std::string& folder, const CodePage& page) {
+// to their own names after. It goes on past a failure, so that what can be
+// converted is, and keeps the first failure in `failure`.
+void NamesToUtf8(const std::string& folder, const CodePage& page, std::string* failure) {
+  auto fail = [&](const std::string& path, const char* what, int error) {
+    if (failure->empty()) *failure = DescribeFailure(path, what, error);
+  };
+  std::vector<std::string> names;
+  int error = 0;
+  if (!ListHostFolder(folder, &names, &error)) return fail(folder, "cannot read folder", error);
   std::vector<std::pair<std::string, std::string>> moves;  // temporary, final
-  for (const std::string& name : NamesIn(folder)) {
+  int next = 0;  // the search for a free temporary name goes on from here
+  for (const std::string& name : names) {
     std::string final = CodePageToUtf8(page, WrittenNameBytes(name));
     if (final == name) continue;
     std::string temporary;
-    for (int n = 0;; ++n) {
-      temporary = ".popbox-rename-" + std::to_string(n);
-      if (StatHost(folder + "/" + temporary, false).kind == HostKind::Missing) break;
-    }
-    int error = 0;
+    do {
+      temporary = ".popbox-rename-" + std::to_string(next++);
+    } while (StatHost(folder + "/" + temporary, false).kind != HostKind::Missing);
     if (!RenameHost(folder + "/" + name, folder + "/" + temporary, &error)) {
-      throw PackerError(DescribeFailure(folder + "/" + name, "cannot rename", error));
+      fail(folder + "/" + name, "cannot rename", error);
+      continue;
     }
     moves.emplace_back(temporary, final);
   }
   for (const auto& move : moves) {
     std::string target = folder + "/" + move.second;
-    int error = 0;
+    error = 0;
     if (StatHost(target, false).kind != HostKind::Missing ||
         !RenameHost(folder + "/" + move.first, target, &error)) {
-      throw PackerError(DescribeFailure(target, "cannot rename into place", error));
+      fail(target, "cannot rename into place", error);
     }
   }
-  for (const std::string& name : NamesIn(folder)) {
+  if (!ListHostFolder(folder, &names, &error)) return fail(folder, "cannot read folder", error);
+  for (const std::string& name : names) {
     std::string path = folder + "/" + name;
-    if (StatHost(path, false).kind == HostKind::Folder) NamesToUtf8(path, page);
+    if (StatHost(path, false).kind == HostKind::Folder) NamesToUtf8(path, page, failure);
   }
 }
 
 // The folder must be new or empty, so that everything in it afterwards
-// came from the setup, and the setup's own refusal to create a folder
-// twice still shows.
+// came from the setup, and no folder the setup makes is there already.
 void PrepareFolder(const std::string& folder) {
   HostStat st = StatHost(folder, false);
   int error = 0;
+  std::vector<std::string> names;
   if (st.kind == HostKind::Missing) {
     if (!MakeHostFolder(folder, &error)) {
       throw PackerError(DescribeFailure(folder, "cannot create folder", error));
     }
   } else if (st.kind != HostKind::Folder) {
     throw PackerError(DescribeFailure(folder, "is not a folder", 0));
-  } else if (!NamesIn(folder).empty()) {
+  } else if (!ListHostFolder(folder, &names, &error)) {
+    throw PackerError(DescribeFailure(folder, "cannot read folder", error));
+  } else if (!names.empty()) {
     throw PackerError(DescribeFailure(folder, "is not empty", 0));
   }
 }
@@ -85,8 +87,14 @@ void PrepareFolder(const std::string& folder) {
 
 void ExtractCommand(const std::string& setupPath, const std::string& folder, const CodePage& page,
                     std::ostream& report) {
-  PrepareFolder(folder);
+  // The setup is opened and checked as verify checks it before the folder
+  // is made: what verify refuses is not written at all.
   SetupReader reader(setupPath);
+  std::vector<PackageRecord> records;
+  std::string script;
+  std::string problem = CheckSetupLayout(reader, page, &records, &script);
+  if (!problem.empty()) throw PackerError(DescribeFailure(setupPath, problem, 0));
+  PrepareFolder(folder);
   bool ok;
   {
     // The install folder is "." inside the target, so composed paths stay
@@ -99,27 +107,23 @@ void ExtractCommand(const std::string& setupPath, const std::string& folder, con
     MatchNamesInCodePage(nullptr);
     theScript.Clear();
   }
+  // What was written is converted even when the extraction failed, so that
+  // neither code-page names nor temporary names are left; the extraction's
+  // failure is the one reported.
+  std::string renaming;
+  NamesToUtf8(folder, page, &renaming);
   if (!ok) {
     throw PackerError(DescribeFailure(setupPath,
                                       std::string("the setup would stop with \"") + ErrorMessage() +
                                           "\" under \"" + ErrorCaption() + "\"",
                                       0));
   }
-  NamesToUtf8(folder, page);
+  if (!renaming.empty()) throw PackerError(renaming);
 
-  // The extraction read every record whole; counting needs the headers only.
-  uint64_t files = 0, folders = 0;
-  PayloadStream& payload = reader.Payload();
-  payload.OpenPayload();
-  char name[NAME_BUFFER_SIZE];
-  uint32_t type = BLOB_END;
-  while (payload.SkipNextBlob(name, &type) && type != BLOB_END) {
-    files += type == BLOB_FILE;
-    folders += type == BLOB_FOLDER;
-  }
-  payload.ClosePayload();
-  report << folder << ": " << CountOf(files, "file") << ", " << CountOf(folders, "folder")
-         << " written\n";
+  uint64_t files = 0;
+  for (const PackageRecord& record : records) files += record.type == BLOB_FILE;
+  report << folder << ": " << CountOf(files, "file") << ", "
+         << CountOf(records.size() - files, "folder") << " written\n";
 }
 
 }  // namespace popbox

@@ -169,10 +169,9 @@ struct Walk {
     for (const Named& named : names) {
       std::string hostPath = hostFolder + "/" + named.host;
       std::string recordName = recordPrefix + named.record;
-      if (recordName.size() > MAX_NAME_LENGTH) {
-        Refuse(hostPath, "its record name is " + std::to_string(recordName.size()) +
-                             " bytes, more than " + std::to_string(MAX_NAME_LENGTH) +
-                             "; the setup could not read it");
+      std::string tooLong = CheckRecordNameLength(recordName.size());
+      if (!tooLong.empty()) {
+        Refuse(hostPath, tooLong);
         continue;
       }
 

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -28,6 +29,11 @@ struct FdCloser {
     if (fd >= 0) close(fd);
   }
 };
+
+// Opening a FIFO for reading waits for a writer; with O_NONBLOCK it
+// returns at once, and fstat refuses it. The flag changes nothing for the
+// regular files that are read.
+constexpr int READ_FLAGS = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -98,7 +104,7 @@ std::string OwnFolder() {
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 HostReadFile::HostReadFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), READ_FLAGS);
   if (fd < 0) throw PackerError(DescribeFailure(path, "cannot open", errno));
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -141,15 +147,19 @@ CurrentFolder::~CurrentFolder() {
 }
 
 namespace {
-const CodePage* namePage = nullptr;
-bool SameNameInPage(const char* a, const char* b) {
-  return CaseFoldKey(*namePage, a) == CaseFoldKey(*namePage, b);
-}
+uint8_t pageFold[256];
 }  // namespace
 
 void MatchNamesInCodePage(const CodePage* page) {
-  namePage = page;
-  SetNameMatch(page ? SameNameInPage : nullptr);
+  if (page) {
+    // Each byte stands for the first byte with the same key.
+    std::map<std::string, uint8_t> first;
+    for (int b = 0; b < 256; ++b) {
+      std::string key = CaseFoldKey(*page, std::string(1, static_cast<char>(b)));
+      pageFold[b] = first.emplace(key, static_cast<uint8_t>(b)).first->second;
+    }
+  }
+  SetNameFold(page ? pageFold : nullptr);
 }
 
 std::string WrittenNameBytes(const std::string& name) { return name; }
@@ -177,7 +187,7 @@ bool RenameHost(const std::string& from, const std::string& to, int* error) {
 }
 
 void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into, unsigned threads) {
-  FdCloser input{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  FdCloser input{open(path.c_str(), READ_FLAGS)};
   if (input.fd < 0) throw PackerError(DescribeFailure(path, "cannot open", errno));
   struct stat st;
   if (fstat(input.fd, &st) != 0) throw PackerError(DescribeFailure(path, "cannot read", errno));

@@ -58,7 +58,7 @@ void ListCommand(const std::string& path, const CodePage& page,
   for (;;) {
     SetupRecord record = reader.Next(false);
     Line(out, RecordTypeName(record.type), record.unpackedSize, std::to_string(record.packedSize),
-         CodePageToUtf8(page, record.name));
+         ShownName(page, record.name));
     if (record.type == BLOB_END) break;
     files += record.type == BLOB_FILE;
     folders += record.type == BLOB_FOLDER;

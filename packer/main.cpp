@@ -305,10 +305,11 @@ constexpr Command COMMANDS[] = {
      RunVerify},
     {"extract", 2, "extract SETUP.exe DIR [OPTIONS]",
      "write the payload into DIR as the setup would",
-     "Writes the payload into DIR with the setup's own extraction, as it would\n"
-     "install it (Setup.ini ends before [PRIVATE]); names are converted from the\n"
-     "code page to UTF-8. DIR must be new or empty. On failure prints the message\n"
-     "the setup would show, with its caption.\n",
+     "Checks the setup's layout as verify does, writing nothing when it finds a\n"
+     "problem; then writes the payload into DIR with the setup's own extraction,\n"
+     "as it would install it (Setup.ini ends before [PRIVATE]); names are\n"
+     "converted from the code page to UTF-8. DIR must be new or empty. On failure\n"
+     "prints the message the setup would show, with its caption.\n",
      RunExtract},
     {"try", 1, "try SETUP.exe [OPTIONS]", "run the setup under Wine as its user would, and report",
      "Runs the setup as its user would, under Wine in a throwaway prefix of its own\n"

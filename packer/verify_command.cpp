@@ -1,6 +1,7 @@
 // popbox verify: is this a setup the stub can install? Every record is read
 // and decoded with the stub's own reader; then the layout the stub relies
-// on is checked, and Setup.ini gets the same script checks as `check`.
+// on is checked (extract checks it too), and Setup.ini gets the same script
+// checks as `check`.
 #include <string.h>
 
 #include <algorithm>
@@ -85,72 +86,82 @@ std::string PathKey(const CodePage& page, const std::string& name) {
 
 }  // namespace
 
-bool VerifyCommand(const std::string& setupPath, const CodePage& page, std::ostream& report,
-                   std::ostream& diagnostics) {
-  SetupReader reader(setupPath);
-  auto problem = [&](const std::string& what) {
-    diagnostics << DescribeFailure(setupPath, what, 0) << '\n';
-    return false;
-  };
+std::string CheckSetupLayout(SetupReader& reader, const CodePage& page,
+                             std::vector<PackageRecord>* records, std::string* script) {
   uint32_t peOffset = 0;
   std::string image = CheckStubImage(reader, &peOffset);
-  if (!image.empty()) return problem(image);
+  if (!image.empty()) return image;
 
   std::map<std::string, uint32_t> seen;  // case-folded name -> type
-  std::vector<PackageRecord> records;
-  std::string script;
-  uint64_t files = 0, folders = 0;
   for (;;) {
-    SetupRecord record = reader.Next(records.empty());
-    std::string shown = CodePageToUtf8(page, record.name);
+    SetupRecord record = reader.Next(records->empty());
+    std::string shown = ShownName(page, record.name);
     std::string where = "record " + std::to_string(record.index) + " (" +
                         RecordTypeName(record.type) + (shown.empty() ? "" : " ") + shown +
                         ") at offset " + std::to_string(record.offset);
     if (record.name.size() != record.nameLength) {
-      return problem(where + ": its name holds a zero byte, where the setup would cut it");
+      return where + ": its name holds a zero byte, where the setup would cut it";
     }
     bool folder = record.type == BLOB_FOLDER, end = record.type == BLOB_END;
     if ((folder || end) &&
         (record.unpackedSize != 0 || record.packedSize != 0 || (end && record.nameLength != 0))) {
-      return problem(where +
-                     (end ? ": the end record carries a name or contents"
-                          : ": a folder record carries contents") +
-                     ", which the setup passes over; a writer of this setup went wrong");
+      return where +
+             (end ? ": the end record carries a name or contents"
+                  : ": a folder record carries contents") +
+             ", which the setup passes over; a writer of this setup went wrong";
     }
     if (record.type == BLOB_END) {
-      if (record.index == 1) return problem("holds no records before its end record");
+      if (record.index == 1) return "holds no records before its end record";
       break;
     }
     if (record.index == 1) {
       if (record.type != BLOB_FILE || !EqualTextNoCase(record.name.c_str(), SETUP_SCRIPT_NAME)) {
-        return problem(where + ": the first record must be the file Setup.ini");
+        return where + ": the first record must be the file Setup.ini";
       }
-      script.assign(record.contents.begin(), record.contents.end());
+      script->assign(record.contents.begin(), record.contents.end());
     }
     if (record.type != BLOB_FILE && record.type != BLOB_FOLDER) {
-      return problem(where + ": the setup would stop with \"Unknown BLOB Type\"");
+      return where + ": the setup would stop with \"Unknown BLOB Type\"";
     }
     if (!IsSafeRecordName(record.name.c_str())) {
-      return problem(where + ": the setup would stop with \"Bad BLOB Name: " + shown + "\"");
+      return where + ": the setup would stop with \"Bad BLOB Name: " + shown + "\"";
     }
+    // The rules pack holds names to, element by element: Windows could not
+    // create the rest (a control byte, ? or *), and the setup would stop.
+    for (size_t at = 0, cut; at <= record.name.size(); at = cut + 1) {
+      cut = std::min(record.name.find('\\', at), record.name.size());
+      std::string element = CheckNameElement(record.name.substr(at, cut - at));
+      if (!element.empty()) return where + ": " + element;
+    }
+    std::string tooLong = CheckRecordNameLength(record.name.size());
+    if (!tooLong.empty()) return where + ": " + tooLong;
     size_t separator = record.name.find_last_of("\\/");
     if (separator != std::string::npos) {
       auto parent = seen.find(PathKey(page, record.name.substr(0, separator)));
       if (parent == seen.end() || parent->second != BLOB_FOLDER) {
-        return problem(where + ": its folder has no folder record before it");
+        return where + ": its folder has no folder record before it";
       }
     }
     if (!seen.emplace(PathKey(page, record.name), record.type).second) {
-      return problem(where + ": the same name came before (letter case aside); " +
-                     (record.type == BLOB_FOLDER ? "the setup would fail to create the folder"
-                                                 : "the setup would overwrite that file"));
+      return where + ": the same name came before (letter case aside); " +
+             (record.type == BLOB_FOLDER ? "the setup would fail to create the folder"
+                                         : "the setup would overwrite that file");
     }
-    records.push_back({record.name, record.type, where});
-    files += record.type == BLOB_FILE;
-    folders += record.type == BLOB_FOLDER;
+    records->push_back({record.name, record.type, where});
   }
-  std::string tail = CheckTail(reader, peOffset, reader.Offset());
-  if (!tail.empty()) return problem(tail);
+  return CheckTail(reader, peOffset, reader.Offset());
+}
+
+bool VerifyCommand(const std::string& setupPath, const CodePage& page, std::ostream& report,
+                   std::ostream& diagnostics) {
+  SetupReader reader(setupPath);
+  std::vector<PackageRecord> records;
+  std::string script;
+  std::string problem = CheckSetupLayout(reader, page, &records, &script);
+  if (!problem.empty()) {
+    diagnostics << DescribeFailure(setupPath, problem, 0) << '\n';
+    return false;
+  }
 
   Diagnostics found;
   CheckScript(setupPath + ": Setup.ini", script, records, page, &found);
@@ -160,8 +171,11 @@ bool VerifyCommand(const std::string& setupPath, const CodePage& page, std::ostr
       return false;
     }
   }
-  report << setupPath << ": sound; " << CountOf(files, "file") << ", " << CountOf(folders, "folder")
-         << ", " << (reader.Offset() == reader.FileSize() ? "nothing" : "a signature")
+  uint64_t files = 0;
+  for (const PackageRecord& record : records) files += record.type == BLOB_FILE;
+  report << setupPath << ": sound; " << CountOf(files, "file") << ", "
+         << CountOf(records.size() - files, "folder") << ", "
+         << (reader.Offset() == reader.FileSize() ? "nothing" : "a signature")
          << " behind the end record\n";
   return true;
 }

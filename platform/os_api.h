@@ -26,9 +26,10 @@ uint32_t GetOwnPath(char* buffer, uint32_t size);
 #ifndef _WIN32
 // The host backend finds an existing name that matches a written one as
 // Windows would: by default without regard to the case of A to Z; host
-// tools that know the code page set a fuller match. Null restores the
-// default.
-void SetNameMatch(bool (*same)(const char* a, const char* b));
+// tools that know the code page give a fuller match as a table of 256
+// bytes, each byte mapped to the one it stands for (its letter's other
+// case mapped alike). Null restores the default.
+void SetNameFold(const uint8_t* fold);
 #endif
 
 // Opens an existing file for reading; others may read it meanwhile.

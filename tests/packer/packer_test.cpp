@@ -148,12 +148,15 @@ TEST_F(Packer, NamesInTheCodePage) {
   want.erase("Setup.ini"), got.erase("Setup.ini");
   EXPECT_EQ(want, got) << "extract writes the folder again, names in UTF-8";
   fs::create_directories(app + "/" + std::string(200, 'd'));
-  WriteFile(app + "/" + std::string(200, 'd') + "/" + std::string(58, 'f'), B("259 bytes"));
+  WriteFile(app + "/" + std::string(200, 'd') + "/" + std::string(53, 'f'), B("254 bytes"));
   ASSERT_EQ(0, Pack(setup)) << err;
-  WriteFile(app + "/" + std::string(200, 'd') + "/" + std::string(59, 'f'), B("260 bytes"));
+  WriteFile(app + "/" + std::string(200, 'd') + "/" + std::string(54, 'f'), B("255 bytes"));
   WriteFile(app + "/\xE4\xB8\xAD.txt", B("not in 1252"));
   EXPECT_EQ(1, Pack(setup));
-  EXPECT_NE(std::string::npos, err.find(std::string(59, 'f') + ": error")) << err;
+  EXPECT_NE(std::string::npos, err.find(std::string(54, 'f') +
+                                        ": error: its record name is 255 bytes, more than 254: it "
+                                        "leaves 3 characters of 259 for the install folder"))
+      << err;
   EXPECT_NE(std::string::npos, err.find("U+4E2D")) << err;
 }
 
@@ -334,25 +337,27 @@ TEST_F(Packer, VerifyAndListReadBack) {
   }
 }
 
-// Extract writes what the setup would, with its own code, and stops as it
-// would; names match existing ones without regard to case, as on Windows.
+// Extract stops as the setup would when the machine fails it, and still
+// converts the names written so far; a setup it cannot open leaves no folder.
 TEST_F(Packer, ExtractStopsAsTheSetupWould) {
   test::Image image;
-  image.File("Setup.ini", GoodScript()).Folder("Docs").File("DocS\\a.txt", "a").End();
+  image.File("Setup.ini", GoodScript()).File("readme.txt", "r").File("\xE9.txt", "e");
+  image.File("big.bin", std::string(100000, 'b')).End();
   Bytes bytes = FakeStub();
   bytes.insert(bytes.end(), image.bytes.begin() + PAYLOAD_OFFSET, image.bytes.end());
   WriteFile(setup, bytes);
-  ASSERT_EQ(0, Popbox({"extract", setup, temp / "x"})) << err;
-  EXPECT_EQ("a", ReadFile(temp / "x/Docs/a.txt"));
-  image = test::Image();
-  image.File("Setup.ini", GoodScript()).Folder("d").Folder("d").End();
-  bytes.resize(PAYLOAD_OFFSET);
-  bytes.insert(bytes.end(), image.bytes.begin() + PAYLOAD_OFFSET, image.bytes.end());
-  WriteFile(setup, bytes);
-  EXPECT_EQ(1, Popbox({"extract", setup, temp / "y"}));
-  EXPECT_NE(std::string::npos, err.find("\"Can't create directory .\\d\" under \"Cannot Install\""))
+  // A file size limit, its signal ignored, fails the write of big.bin.
+  EXPECT_EQ(1, Popbox({"extract", setup, temp / "x"}, "trap '' XFSZ; ulimit -f 64; " POPBOX_EXE));
+  EXPECT_NE(std::string::npos,
+            err.find("the setup would stop with \"Can't write file .\\big.bin\" under \"Cannot "
+                     "Install\""))
       << err;
+  std::string names;
+  for (const auto& e : Tree(temp / "x")) names += e.first + " ";
+  EXPECT_EQ("Setup.ini big.bin readme.txt \xC3\xA9.txt ", names) << "the names are UTF-8";
   EXPECT_EQ(1, Popbox({"extract", setup, temp / "x"})) << "the folder must be new or empty";
+  EXPECT_EQ(1, Popbox({"extract", temp / "missing.exe", temp / "y"}));
+  EXPECT_FALSE(fs::exists(temp / "y")) << "a setup that cannot be opened leaves no folder";
 }
 
 // The command line as authors know it from git, tar and cmake.
@@ -360,6 +365,8 @@ TEST_F(Packer, CommandLine) {
   Bytes signedStub = FakeStub();
   popbox::PutU32(signedStub, DIRS + 32, 40000);  // a certificate table
   WriteFile(temp / "signed.exe", signedStub);
+  const std::string fifo = temp / "fifo";  // opening it for reading would wait for a writer
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
   const struct {
     std::vector<std::string> args;
     int code;
@@ -382,9 +389,14 @@ TEST_F(Packer, CommandLine) {
       {{"pack", app, "-o", setup, "--stub", temp / "signed.exe"}, 1, "is signed"},
       {{"pack", app, "-o", setup, "--stub", stub, "--file-version", "1.x"}, 1, "is no version"},
       {{"pack", app, "-o", setup, "--stub", stub, "--icon", temp / "none.ico"}, 1, "none.ico"},
+      {{"list", fifo}, 1, "fifo: error: is not a regular file"},
+      {{"verify", fifo}, 1, "fifo: error: is not a regular file"},
+      {{"extract", fifo, temp / "out"}, 1, "fifo: error: is not a regular file"},
+      {{"pack", app, "-o", setup, "--stub", fifo}, 1, "fifo: error: is not a regular file"},
+      {{"pack", app, "-o", setup, "--stub", stub, "--icon", fifo}, 1, "fifo: error: is not a"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.code, Popbox(c.args)) << c.args.size() << " " << err;
+    EXPECT_EQ(c.code, Popbox(c.args, "timeout 10 " POPBOX_EXE)) << c.args.size() << " " << err;
     EXPECT_NE(std::string::npos, (out + err).find(c.said)) << out << err;
   }
   fs::create_directories(temp / "bin");  // a popbox with no stub beside it

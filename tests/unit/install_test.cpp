@@ -143,13 +143,14 @@ TEST(InstallPaths, Texts) {
 
 TEST(InstallPaths, RecordNames) {
   for (const char* name : {"a.txt", "bin\\sub\\a", "bin/a", "a b", ".hidden", "x..y", "COM10",
-                           "CONSOLE.txt", "LPT0"}) {
+                           "CONSOLE.txt", "LPT0", "COM\xB4"}) {
     EXPECT_TRUE(IsSafeRecordName(name)) << name;
   }
   // clang-format off
   for (const char* name : {"", "..\\x", "sub\\..\\..\\x", "sub/../../x", "\\x", "/x", "C:\\x",
                            "x:stream", "a\\\\b", "a\\", ".", "x.", "x ", "a\\..", "CON", "con.txt",
-                           "NUL .txt", "aux", "COM1", "lpt9.log", "bin\\PRN"}) {
+                           "NUL .txt", "aux", "COM1", "lpt9.log", "bin\\PRN", "COM\xB9",
+                           "lpt\xB2.txt", "a\\Com\xB3 .x"}) {
     // clang-format on
     EXPECT_FALSE(IsSafeRecordName(name)) << name;
   }
@@ -241,6 +242,41 @@ TEST_F(OnDisk, CreateFolderTree) {
     EXPECT_FALSE(CreateFolderTree(&path[0])) << blocked;
   }
   EXPECT_FALSE(test::fs::exists(temp / "File/Sub"));
+}
+
+// The file calls never follow a link: a folder swapped for a link between
+// two calls stops the next one, and nothing lands where the link leads. A
+// name made behind the back of the host's name index is found once the
+// folder's time stamps moved.
+TEST_F(OnDisk, NeverThroughALink) {
+  test::fs::create_directories(temp / "elsewhere/sub");
+  test::WriteFile(temp / "elsewhere/x.txt", {});
+  ASSERT_TRUE(MakeFolder(Win("App").c_str()) && MakeFolder(Win("App\\Docs").c_str()));
+  FileHandle file = CreateForWriting(Win("App\\docs\\b.txt").c_str());
+  ASSERT_NE(INVALID_FILE, file);
+  CloseFile(file);
+  test::fs::rename(temp / "App/Docs", temp / "moved");
+  test::fs::create_directory_symlink(temp / "elsewhere", temp / "App/Docs");
+  bool isFolder = false;
+  const struct {
+    const char* call;
+    bool done;
+  } cases[] = {
+      {"write", (file = CreateForWriting(Win("App\\docs\\a.txt").c_str())) != INVALID_FILE},
+      {"make a folder", MakeFolder(Win("App\\Docs\\new").c_str())},
+      {"ask", QueryPath(Win("App\\DOCS\\sub").c_str(), &isFolder)},
+      {"remove", RemoveFile(Win("App\\docs\\x.txt").c_str())},
+  };
+  for (const auto& c : cases) EXPECT_FALSE(c.done) << c.call;
+  if (file != INVALID_FILE) CloseFile(file);
+  std::string there;
+  for (const auto& e : test::fs::directory_iterator(temp / "elsewhere"))
+    there += e.path().filename().string() + " ";
+  EXPECT_TRUE(there == "sub x.txt " || there == "x.txt sub ") << there;
+  test::fs::create_directory(temp / "App/Other");
+  // The stamps move by the file system's tick, which this test may not see pass.
+  test::fs::last_write_time(temp / "App", test::fs::file_time_type());
+  EXPECT_TRUE(QueryPath(Win("App\\OTHER").c_str(), &isFolder) && isFolder);
 }
 
 TEST_F(OnDisk, ExtractsEveryRecord) {
