@@ -24,6 +24,7 @@ struct AppRecord {
   std::string hostPath;    // where the packer reads it (UTF-8 on POSIX)
   uint32_t type;           // BLOB_FOLDER or BLOB_FILE
   uint64_t size;           // file size when listed; 0 for folders
+  FileIdentity id;         // of the file listed, which pack reads and no other
 };
 
 // A file or folder the author left out, and the pattern that did.

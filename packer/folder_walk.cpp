@@ -193,7 +193,7 @@ struct Walk {
           continue;
         }
         LookInto(hostPath);
-        AppRecord record{recordName, hostPath, BLOB_FILE, st.size};
+        AppRecord record{recordName, hostPath, BLOB_FILE, st.size, st.id};
         if (isScript) {
           script = record;
           haveScript = true;
@@ -206,7 +206,7 @@ struct Walk {
           continue;
         }
         if (!FirstVisit(hostPath, st)) continue;
-        result.records.push_back({recordName, hostPath, BLOB_FOLDER, 0});
+        result.records.push_back({recordName, hostPath, BLOB_FOLDER, 0, st.id});
         openFolders.push_back(st.id);
         size_t before = result.leftOut.size();
         if (Folder(hostPath, recordName + "\\", relative + named.host + "/")) {

@@ -60,12 +60,17 @@ std::string RealHostPath(const std::string& path);
 // each cost as much as the read. Throws PackerError naming `path`
 // when it cannot be opened or read, is not a regular file, changes while
 // it is read, or is larger than maxSize bytes (checked from fstat before
-// any byte is read). On POSIX a file of 8 MiB or more is read in up to
-// `threads` parts side by side: faulting the buffer's fresh memory in can
-// cost more than the copy (on virtual machines above all), and faults on
-// several cores proceed together.
-void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into,
-                  unsigned threads = 1);
+// any byte is read), or is not the file `expected` names, when that is
+// valid: the file check looked at, not one swapped in since. On POSIX a
+// file of 8 MiB or more is read in up to `threads` parts side by side:
+// faulting the buffer's fresh memory in can cost more than the copy (on
+// virtual machines above all), and faults on several cores proceed
+// together.
+void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into, unsigned threads = 1,
+                  const FileIdentity& expected = FileIdentity());
+
+// The refusal of a file that is not the one `expected` named.
+[[noreturn]] void RefuseSwappedFile(const std::string& path);
 
 // The same, as a vector of its own.
 std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t maxSize);

@@ -186,12 +186,17 @@ bool RenameHost(const std::string& from, const std::string& to, int* error) {
   return false;
 }
 
-void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into, unsigned threads) {
+void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into, unsigned threads,
+                  const FileIdentity& expected) {
   FdCloser input{open(path.c_str(), READ_FLAGS)};
   if (input.fd < 0) throw PackerError(DescribeFailure(path, "cannot open", errno));
   struct stat st;
   if (fstat(input.fd, &st) != 0) throw PackerError(DescribeFailure(path, "cannot read", errno));
   if (!S_ISREG(st.st_mode)) throw PackerError(DescribeFailure(path, "is not a regular file", 0));
+  if (expected.valid && (expected.device != static_cast<uint64_t>(st.st_dev) ||
+                         expected.inode != static_cast<uint64_t>(st.st_ino))) {
+    RefuseSwappedFile(path);
+  }
   uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size > maxSize) {
     throw PackerError(DescribeFailure(path,

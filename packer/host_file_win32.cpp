@@ -134,13 +134,21 @@ std::string RealHostPath(const std::string& path) {
   return real;
 }
 
-void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into, unsigned) {
+void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into, unsigned,
+                  const FileIdentity& expected) {
   Handle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) throw PackerError(DescribeFailure(path, "cannot open", LastErrno()));
   LARGE_INTEGER size;
   if (GetFileType(file.h) != FILE_TYPE_DISK || !GetFileSizeEx(file.h, &size)) {
     throw PackerError(DescribeFailure(path, "is not a regular file", 0));
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (expected.valid &&
+      (!GetFileInformationByHandle(file.h, &info) || expected.device != info.dwVolumeSerialNumber ||
+       expected.inode !=
+           ((static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow))) {
+    RefuseSwappedFile(path);
   }
   if (static_cast<uint64_t>(size.QuadPart) > maxSize) {
     throw PackerError(DescribeFailure(path,

@@ -196,7 +196,7 @@ class Compressor {
       const AppRecord& record = records_[index];
       try {
         if (record.type == BLOB_FILE) {
-          ReadFileInto(record.hostPath, MAX_FILE_SIZE, &bytes, jobs_);
+          ReadFileInto(record.hostPath, MAX_FILE_SIZE, &bytes, jobs_, record.id);
           result.size = bytes.size();
           result.large = Large(index);
           if (compress_ && !result.large) {

@@ -1,4 +1,13 @@
-// What list, verify and extract make of hostile input.
+// What list, verify, extract, check and pack make of hostile input.
+#include <sys/stat.h>
+
+#include <functional>
+
+#include "packer/app_folder.h"
+#include "packer/codepage.h"
+#include "packer/diagnostics.h"
+#include "packer/exclusions.h"
+#include "packer/packer_error.h"
 #include "support.h"
 
 using namespace popbox;
@@ -74,6 +83,70 @@ TEST_F(Packer, HostileSetups) {
     }
     EXPECT_EQ(0, Popbox({"list", setup})) << err;
     EXPECT_NE(std::string::npos, out.find(c.listed)) << out;
+  }
+}
+
+// Folders that an attacker or an unlucky author makes: check answers at
+// once and names the culprit (links that fan out would take it, and the
+// setup, to 2^12 copies of a folder here, and on without end).
+TEST_F(Packer, HostileFolders) {
+  const struct {
+    std::function<void(const std::string&)> make;
+    const char* named;
+  } cases[] = {
+      {[](const std::string& a) {
+         fs::create_directories(a + "/l0");
+         WriteFile(a + "/l0/f", B("f"));
+         for (int i = 1; i <= 12; ++i) {
+           for (const char* link : {"/a", "/b"}) {
+             fs::create_directories(a + "/l" + std::to_string(i));
+             fs::create_symlink("../l" + std::to_string(i - 1),
+                                a + "/l" + std::to_string(i) + link);
+           }
+         }
+       },
+       "/l9: error: is the folder"},
+      {[](const std::string& a) {
+         fs::create_symlink("b", a + "/a");
+         fs::create_symlink("a", a + "/b");
+       },
+       "/a: error: is a symbolic link in a loop of links"},
+      {[](const std::string& a) {
+         fs::create_directories(a + "/v2");
+         WriteFile(a + "/v2/f", B("f"));
+         fs::create_symlink("v2", a + "/current");
+       },
+       "/v2: error: is the folder " /* ".../current again" */},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(app);
+    SetUp();
+    c.make(app);
+    EXPECT_EQ(1, Popbox({"check", app}));
+    EXPECT_NE(std::string::npos, err.find(app + c.named)) << err;
+  }
+
+  // A file swapped after the check, for a link out of the folder or for a
+  // pipe, is not read in its place.
+  fs::remove_all(app);
+  SetUp();
+  Diagnostics found;
+  AppFolder listed = ListAppFolder(app, *FindCodePage(1252), Exclusions(), &found);
+  WriteFile(temp / "outside.txt", B("not the author's"));
+  for (bool link : {true, false}) {
+    fs::remove(app + "/readme.txt");
+    if (link) fs::create_symlink(temp / "outside.txt", app + "/readme.txt");
+    if (!link) mkfifo((app + "/readme.txt").c_str(), 0666);
+    ByteBuffer bytes;
+    try {
+      ReadFileInto(listed.records.back().hostPath, MAX_FILE_SIZE, &bytes, 1,
+                   listed.records.back().id);
+      ADD_FAILURE() << "read a swapped file";
+    } catch (const PackerError& e) {
+      EXPECT_NE(std::string::npos, std::string(e.what()).find(link ? "is no longer the file"
+                                                                   : "is not a regular file"))
+          << e.what();
+    }
   }
 }
 
