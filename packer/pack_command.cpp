@@ -413,7 +413,7 @@ bool PackCommand(const PackOptions& options, std::ostream& report, std::ostream&
   branding.Print(diagnostics, !options.quiet);
   StagedFile out(options.output);
   out.Write(stub.data(), stub.size());
-  PayloadWriter writer(out);
+  PayloadWriter writer([&out](const void* bytes, size_t count) { out.Write(bytes, count); });
 
   uint64_t totalBytes = 0;
   size_t totalFiles = 0;

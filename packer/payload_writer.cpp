@@ -1,9 +1,9 @@
 #include "packer/payload_writer.h"
 
 #include <stdexcept>
+#include <utility>
 
 #include "packer/encoder.h"
-#include "packer/host_file.h"
 #include "payload/payload_format.h"
 
 namespace popbox {
@@ -14,7 +14,7 @@ RecordContents ChooseContents(const uint8_t* data, size_t size, EncoderScratch* 
   return {true, std::move(packed)};
 }
 
-PayloadWriter::PayloadWriter(StagedFile& out) : out_(out) {}
+PayloadWriter::PayloadWriter(ByteSink out) : out_(std::move(out)) {}
 
 void PayloadWriter::WriteHeader(uint32_t type, const std::string& name, uint32_t unpackedSize,
                                 uint32_t packedSize) {
@@ -27,8 +27,8 @@ void PayloadWriter::WriteHeader(uint32_t type, const std::string& name, uint32_t
   header.type = static_cast<uint8_t>(type);
   uint8_t raw[BLOB_HEADER_SIZE];
   header.Serialize(raw);
-  out_.Write(raw, sizeof raw);
-  out_.Write(name.data(), name.size());
+  out_(raw, sizeof raw);
+  out_(name.data(), name.size());
 }
 
 void PayloadWriter::AddFolder(const std::string& name) {
@@ -42,7 +42,7 @@ uint64_t PayloadWriter::AddFile(const std::string& name, const uint8_t* data, si
   const uint8_t* stored = contents.compressed ? contents.packed.data() : data;
   const size_t storedSize = contents.compressed ? contents.packed.size() : size;
   WriteHeader(BLOB_FILE, name, static_cast<uint32_t>(size), static_cast<uint32_t>(storedSize));
-  out_.Write(stored, storedSize);
+  out_(stored, storedSize);
   ++totals_.files;
   totals_.unpackedBytes += size;
   totals_.storedBytes += storedSize;
@@ -61,7 +61,7 @@ uint64_t PayloadWriter::AddFileCompressing(const std::string& name, const uint8_
   if (encoder.PackedSize() >= size) return AddFile(name, data, size, {false, {}});
   const uint32_t packed = static_cast<uint32_t>(encoder.PackedSize());
   WriteHeader(BLOB_FILE, name, static_cast<uint32_t>(size), packed);
-  encoder.Write([this](const uint8_t* bytes, size_t count) { out_.Write(bytes, count); });
+  encoder.Write([this](const uint8_t* bytes, size_t count) { out_(bytes, count); });
   ++totals_.files;
   totals_.unpackedBytes += size;
   totals_.storedBytes += packed;

@@ -12,7 +12,6 @@
 namespace popbox {
 
 class EncoderScratch;
-class StagedFile;
 
 // The contents of one file record as they are stored.
 struct RecordContents {
@@ -33,10 +32,13 @@ struct PayloadTotals {
   uint64_t storedBytes = 0;    // file contents as stored in the payload
 };
 
-// Appends records to `out`, which already holds the stub image.
+// Where the records go, in order: the output behind the stub image.
+using ByteSink = std::function<void(const void* bytes, size_t count)>;
+
+// Appends records to `out`, which has already taken the stub image.
 class PayloadWriter {
  public:
-  explicit PayloadWriter(StagedFile& out);
+  explicit PayloadWriter(ByteSink out);
 
   void AddFolder(const std::string& name);
   // `contents` as ChooseContents gave it for `data`, whose `size` must stay
@@ -63,7 +65,7 @@ class PayloadWriter {
   void WriteHeader(uint32_t type, const std::string& name, uint32_t unpackedSize,
                    uint32_t packedSize);
 
-  StagedFile& out_;
+  ByteSink out_;
   PayloadTotals totals_;
 };
 
