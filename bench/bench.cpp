@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "bench/greedy_encoder.h"
-#include "packer/encoder.h"
+#include "packer/encoder/encoder.h"
 #include "payload/unpack.h"
 
 #ifdef POPBOX_BENCH_LZ4

@@ -14,7 +14,7 @@
 
 #include <string.h>
 
-#include "packer/tokens.h"
+#include "packer/encoder/tokens.h"
 
 namespace popbox {
 

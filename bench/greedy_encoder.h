@@ -1,6 +1,6 @@
 // Greedy encoding: at each position the longest match in the window, else a
 // run, else a literal. Fast and simple; the benchmark's yardstick for the
-// optimal encoder (packer/encoder.h).
+// optimal encoder (packer/encoder/encoder.h).
 #pragma once
 
 #include <stddef.h>

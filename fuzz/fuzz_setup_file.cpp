@@ -17,10 +17,10 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "packer/codepage.h"
 #include "packer/commands.h"
-#include "packer/host_file.h"
-#include "packer/packer_error.h"
+#include "packer/common/codepage.h"
+#include "packer/common/packer_error.h"
+#include "packer/host/host_file.h"
 
 extern "C" const char* __asan_default_options() {
   return "allocator_may_return_null=1:max_allocation_size_mb=64";

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/path_limits.h"
-#include "packer/host_file.h"
+#include "packer/host/host_file.h"
 
 namespace popbox {
 

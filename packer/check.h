@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "packer/app_folder.h"
-#include "packer/diagnostics.h"
+#include "packer/common/diagnostics.h"
 
 namespace popbox {
 

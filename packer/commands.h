@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "packer/version_info.h"
+#include "packer/branding/version_info.h"
 
 namespace popbox {
 

@@ -3,8 +3,8 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "packer/host_file.h"
-#include "packer/packer_error.h"
+#include "packer/common/packer_error.h"
+#include "packer/host/host_file.h"
 
 namespace popbox {
 

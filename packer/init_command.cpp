@@ -4,12 +4,12 @@
 
 #include "base/text.h"
 #include "packer/app_folder.h"
-#include "packer/codepage.h"
 #include "packer/commands.h"
-#include "packer/diagnostics.h"
+#include "packer/common/codepage.h"
+#include "packer/common/diagnostics.h"
+#include "packer/common/packer_error.h"
 #include "packer/exclusions.h"
-#include "packer/host_file.h"
-#include "packer/packer_error.h"
+#include "packer/host/host_file.h"
 #include "payload/payload_format.h"
 
 namespace popbox {

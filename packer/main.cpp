@@ -14,9 +14,9 @@
 #include <windows.h>
 #endif
 
-#include "packer/codepage.h"
 #include "packer/commands.h"
-#include "packer/packer_error.h"
+#include "packer/common/codepage.h"
+#include "packer/common/packer_error.h"
 #include "payload/payload_format.h"
 
 #ifndef POPBOX_VERSION

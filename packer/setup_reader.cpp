@@ -1,6 +1,6 @@
 #include "packer/setup_reader.h"
 
-#include "packer/packer_error.h"
+#include "packer/common/packer_error.h"
 
 namespace popbox {
 

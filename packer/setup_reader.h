@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "packer/host_file.h"
+#include "packer/host/host_file.h"
 #include "payload/payload_stream.h"
 
 namespace popbox {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "packer/commands.h"
-#include "packer/host_file.h"
-#include "packer/packer_error.h"
+#include "packer/common/packer_error.h"
+#include "packer/host/host_file.h"
 
 namespace popbox {
 

@@ -11,9 +11,9 @@
 #include "install/install_paths.h"
 #include "packer/app_folder.h"
 #include "packer/check.h"
-#include "packer/codepage.h"
 #include "packer/commands.h"
-#include "packer/packer_error.h"
+#include "packer/common/codepage.h"
+#include "packer/common/packer_error.h"
 #include "packer/setup_reader.h"
 #include "payload/payload_format.h"
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "packer/encoder.h"
+#include "packer/encoder/encoder.h"
 #include "payload/unpack.h"
 
 namespace {

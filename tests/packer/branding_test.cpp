@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "packer/byte_io.h"
-#include "packer/icon_file.h"
-#include "packer/packer_error.h"
-#include "packer/pe_image.h"
-#include "packer/resource_tree.h"
-#include "packer/stub_branding.h"
+#include "packer/branding/icon_file.h"
+#include "packer/branding/pe_image.h"
+#include "packer/branding/resource_tree.h"
+#include "packer/branding/stub_branding.h"
+#include "packer/common/byte_io.h"
+#include "packer/common/packer_error.h"
 #include "tests/support/small_stub.h"
 
 namespace {

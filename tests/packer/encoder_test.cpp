@@ -2,15 +2,15 @@
 // always decoding to its input, the same bytes however the work is cut up
 // (which also holds the match finder to the whole search); and the rule
 // that a record is stored unless compressing makes it strictly smaller.
-#include "packer/encoder.h"
+#include "packer/encoder/encoder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
 
-#include "packer/codepage.h"
-#include "packer/payload_writer.h"
+#include "packer/common/codepage.h"
+#include "packer/encoder/payload_writer.h"
 #include "payload/unpack.h"
 #include "support.h"
 

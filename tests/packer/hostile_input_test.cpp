@@ -4,10 +4,10 @@
 #include <functional>
 
 #include "packer/app_folder.h"
-#include "packer/codepage.h"
-#include "packer/diagnostics.h"
+#include "packer/common/codepage.h"
+#include "packer/common/diagnostics.h"
+#include "packer/common/packer_error.h"
 #include "packer/exclusions.h"
-#include "packer/packer_error.h"
 #include "support.h"
 
 using namespace popbox;

@@ -9,9 +9,9 @@
 #include <random>
 #include <vector>
 
-#include "packer/byte_io.h"
-#include "packer/icon_file.h"
-#include "packer/resource_tree.h"
+#include "packer/branding/icon_file.h"
+#include "packer/branding/resource_tree.h"
+#include "packer/common/byte_io.h"
 
 namespace test {
 

@@ -1,9 +1,9 @@
-#include "packer/payload_writer.h"
+#include "packer/encoder/payload_writer.h"
 
 #include <stdexcept>
 #include <utility>
 
-#include "packer/encoder.h"
+#include "packer/encoder/encoder.h"
 #include "payload/payload_format.h"
 
 namespace popbox {

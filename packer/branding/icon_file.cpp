@@ -1,11 +1,11 @@
-#include "packer/icon_file.h"
+#include "packer/branding/icon_file.h"
 
 #include <string.h>
 
 #include <algorithm>
 #include <tuple>
 
-#include "packer/byte_io.h"
+#include "packer/common/byte_io.h"
 
 namespace popbox {
 

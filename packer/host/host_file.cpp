@@ -1,7 +1,7 @@
 // The parts of the file system layer that are the same on every platform.
-#include "packer/host_file.h"
+#include "packer/host/host_file.h"
 
-#include "packer/packer_error.h"
+#include "packer/common/packer_error.h"
 
 namespace popbox {
 

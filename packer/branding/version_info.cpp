@@ -1,10 +1,10 @@
-#include "packer/version_info.h"
+#include "packer/branding/version_info.h"
 
 #include <stdio.h>
 
-#include "packer/byte_io.h"
-#include "packer/codepage.h"
-#include "packer/packer_error.h"
+#include "packer/common/byte_io.h"
+#include "packer/common/codepage.h"
+#include "packer/common/packer_error.h"
 
 namespace popbox {
 

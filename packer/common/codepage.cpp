@@ -1,4 +1,4 @@
-#include "packer/codepage.h"
+#include "packer/common/codepage.h"
 
 #include <stdio.h>
 

@@ -1,6 +1,6 @@
-#include "packer/pe_image.h"
+#include "packer/branding/pe_image.h"
 
-#include "packer/byte_io.h"
+#include "packer/common/byte_io.h"
 
 namespace popbox {
 

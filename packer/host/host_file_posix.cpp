@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "packer/codepage.h"
-#include "packer/host_file.h"
-#include "packer/packer_error.h"
+#include "packer/common/codepage.h"
+#include "packer/common/packer_error.h"
+#include "packer/host/host_file.h"
 
 namespace popbox {
 

@@ -57,10 +57,10 @@
 #include <stdexcept>
 #include <thread>
 
-#include "packer/encoder.h"
-#include "packer/heap_bytes.h"
-#include "packer/match_finder.h"
-#include "packer/tokens.h"
+#include "packer/common/byte_buffer.h"
+#include "packer/encoder/encoder.h"
+#include "packer/encoder/match_finder.h"
+#include "packer/encoder/tokens.h"
 #include "payload/payload_format.h"
 #include "payload/unpack.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "packer/heap_bytes.h"
+#include "packer/common/byte_buffer.h"
 #include "platform/os_api.h"
 
 namespace popbox {

@@ -1,4 +1,4 @@
-#include "packer/heap_bytes.h"
+#include "packer/common/byte_buffer.h"
 
 #include <stdlib.h>
 

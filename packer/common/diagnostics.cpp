@@ -1,4 +1,4 @@
-#include "packer/diagnostics.h"
+#include "packer/common/diagnostics.h"
 
 namespace popbox {
 

@@ -6,8 +6,8 @@
 #include <io.h>
 #include <windows.h>
 
-#include "packer/host_file.h"
-#include "packer/packer_error.h"
+#include "packer/common/packer_error.h"
+#include "packer/host/host_file.h"
 
 namespace popbox {
 

@@ -1,4 +1,4 @@
-#include "packer/packer_error.h"
+#include "packer/common/packer_error.h"
 
 #include <string.h>
 

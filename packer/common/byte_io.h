@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/little_endian.h"
-#include "packer/packer_error.h"
+#include "packer/common/packer_error.h"
 
 namespace popbox {
 

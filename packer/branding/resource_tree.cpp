@@ -1,8 +1,8 @@
-#include "packer/resource_tree.h"
+#include "packer/branding/resource_tree.h"
 
 #include <set>
 
-#include "packer/byte_io.h"
+#include "packer/common/byte_io.h"
 
 namespace popbox {
 
