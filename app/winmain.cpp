@@ -7,6 +7,7 @@
 #include "base/path_limits.h"
 #include "platform/os_api.h"
 #include "script/script_document.h"
+#include "script/setup_ini.h"
 #include "ui/setup_dialog.h"
 #include "ui/show_error.h"
 
@@ -44,7 +45,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         "This setup cannot run from a folder with so long a path.\n"
         "Move it to a shorter folder and start it again.");
     ShowError(nullptr);
-  } else if (theScript.LoadFromPayload("Setup.ini")) {
+  } else if (theScript.LoadFromPayload(SETUP_SCRIPT_NAME)) {
     RunSetupDialog(instance);
   } else {
     ShowError(nullptr);  // "Missing BLOB: Setup.ini", task-modal

@@ -9,7 +9,4 @@ namespace popbox {
 constexpr uint32_t NAME_BUFFER_SIZE = 260;  // MAX_PATH
 constexpr uint32_t MAX_NAME_LENGTH = NAME_BUFFER_SIZE - 1;
 
-// The closing question, [Installed Message], is read into this many bytes.
-constexpr int32_t INSTALLED_MESSAGE_SIZE = 2048;
-
 }  // namespace popbox

@@ -17,12 +17,12 @@ set(POPBOX_CORE_SOURCES
 
 # The payload offset, read from the header that the code compiles with, so
 # that the padding step and the reader can never disagree.
-file(STRINGS "${CMAKE_SOURCE_DIR}/payload/payload_format.h" popbox_offset_line
+file(STRINGS "${CMAKE_SOURCE_DIR}/payload/stub_image.h" popbox_offset_line
      REGEX "PAYLOAD_OFFSET = [0-9]+;")
 string(REGEX MATCH "PAYLOAD_OFFSET = ([0-9]+)" popbox_offset_match "${popbox_offset_line}")
 set(POPBOX_PAYLOAD_OFFSET "${CMAKE_MATCH_1}")
 if(NOT POPBOX_PAYLOAD_OFFSET)
-  message(FATAL_ERROR "PAYLOAD_OFFSET not found in payload/payload_format.h")
+  message(FATAL_ERROR "PAYLOAD_OFFSET not found in payload/stub_image.h")
 endif()
 
 # popbox_add_core(NAME OS REGISTRY): a static library of the shared code

@@ -5,6 +5,7 @@
 #include "install/install_paths.h"
 #include "platform/os_api.h"
 #include "script/script_document.h"
+#include "script/setup_ini.h"
 
 namespace popbox {
 
@@ -14,10 +15,10 @@ namespace {
 // store's name and web address written into [Vendor] where it has the keys.
 bool SaveTrimmedScript(const char* path, const char* storeName, const char* webAddress) {
   ScriptDocument copy(theScript);
-  copy.TruncateAtSection("PRIVATE");
-  if (copy.SelectSection("Vendor")) {
-    if (*storeName) copy.SetValue("Name", storeName);
-    if (*webAddress) copy.SetValue("URL", webAddress);
+  copy.TruncateAtSection(SECTION_PRIVATE);
+  if (copy.SelectSection(SECTION_VENDOR)) {
+    if (*storeName) copy.SetValue(KEY_NAME, storeName);
+    if (*webAddress) copy.SetValue(KEY_URL, webAddress);
   }
   if (!copy.SaveToFile(path)) {
     ReportFailure("Can't save file ", path);
@@ -74,7 +75,7 @@ bool HandleRecord(const char* installDir, const char* name, uint8_t* contents, u
     }
     return true;
   }
-  if (EqualTextNoCase(name, "Setup.ini")) {
+  if (EqualTextNoCase(name, SETUP_SCRIPT_NAME)) {
     ReleaseBlob(contents);  // its own bytes are never written
     return SaveTrimmedScript(path, storeName, webAddress);
   }

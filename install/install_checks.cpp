@@ -8,6 +8,7 @@
 #include "payload/payload_stream.h"
 #include "platform/os_api.h"
 #include "script/script_document.h"
+#include "script/setup_ini.h"
 
 namespace popbox {
 
@@ -44,7 +45,7 @@ bool IsAbsolutePath(const char* text) {
 }
 
 bool CheckTargetsFree(const char* installDir) {
-  theScript.SelectSection("Install");
+  theScript.SelectSection(SECTION_INSTALL);
   if (Exists(installDir)) {
     ReportFailure("The folder you specified already exists.");
     AppendError(UPGRADE_HINT);
@@ -52,8 +53,8 @@ bool CheckTargetsFree(const char* installDir) {
   }
   char first[NAME_BUFFER_SIZE];
   char second[NAME_BUFFER_SIZE];
-  if (!theScript.GetPath("StartProgramsLink", first)) return false;
-  if (!theScript.GetPath("DesktopLink", second)) return false;
+  if (!theScript.GetPath(KEY_START_PROGRAMS_LINK, first)) return false;
+  if (!theScript.GetPath(KEY_DESKTOP_LINK, second)) return false;
   if (Exists(first) || Exists(second)) {
     ReportFailure("Cannot overwrite shortcuts.");
     AppendError(UPGRADE_HINT);
@@ -67,7 +68,7 @@ bool CheckFolderFits(const char* installDir, PayloadStream& payload) {
   // A LinkTarget that cannot be read is the shortcuts' to report; GetPath
   // then leaves the buffer empty, or holding the part before the macro that
   // failed.
-  if (!theScript.GetPath("LinkTarget", name)) ClearError();
+  if (!theScript.GetPath(KEY_LINK_TARGET, name)) ClearError();
   size_t longest = strlen(name);
   // Only names are wanted: the walk seeks past every record's contents.
   if (payload.OpenPayload()) {

@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "install/install_paths.h"
 #include "script/script_document.h"
+#include "script/setup_ini.h"
 
 namespace popbox {
 
@@ -37,12 +38,12 @@ bool LaunchTarget(const char* path, const char* parameters) {
 
 bool OfferLaunch(HWND owner, const char* installDir) {
   char text[INSTALLED_MESSAGE_SIZE];
-  theScript.GetSectionText("Installed Message", text, sizeof text);
+  theScript.GetSectionText(SECTION_INSTALLED_MESSAGE, text, sizeof text);
   if (!text[0]) lstrcpyA(text, "Run application?");
   if (MessageBoxA(owner, text, "Success", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return true;
 
-  theScript.SelectSection("Install");
-  if (!theScript.GetPath("LinkTarget", text)) return false;
+  theScript.SelectSection(SECTION_INSTALL);
+  if (!theScript.GetPath(KEY_LINK_TARGET, text)) return false;
   char path[NAME_BUFFER_SIZE];
   if (!ComposePath(path, installDir, text)) {
     ReportFailure("Path Too Long: ", text);

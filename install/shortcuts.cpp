@@ -9,6 +9,7 @@
 #include "base/path_limits.h"
 #include "install/install_paths.h"
 #include "script/script_document.h"
+#include "script/setup_ini.h"
 
 namespace popbox {
 
@@ -48,20 +49,20 @@ bool CreateShortcut(const char* target, const char* linkFile) {
 }
 
 bool CreateShortcuts(const char* installDir, bool startMenu, bool desktop) {
-  theScript.SelectSection("Install");
+  theScript.SelectSection(SECTION_INSTALL);
   char value[NAME_BUFFER_SIZE];
-  if (!theScript.GetPath("LinkTarget", value)) return false;
+  if (!theScript.GetPath(KEY_LINK_TARGET, value)) return false;
   char target[NAME_BUFFER_SIZE];
   if (!ComposePath(target, installDir, value)) {
     ReportFailure("Path Too Long: ", value);
     return false;
   }
   if (startMenu) {
-    if (!theScript.GetPath("StartProgramsLink", value)) return false;
+    if (!theScript.GetPath(KEY_START_PROGRAMS_LINK, value)) return false;
     if (!CreateShortcut(target, value)) return false;
   }
   if (desktop) {
-    if (!theScript.GetPath("DesktopLink", value)) return false;
+    if (!theScript.GetPath(KEY_DESKTOP_LINK, value)) return false;
     if (!CreateShortcut(target, value)) return false;
   }
   return true;

@@ -5,8 +5,6 @@
 
 namespace popbox {
 
-const char SETUP_SCRIPT_NAME[] = "Setup.ini";
-
 std::string AsciiLower(std::string text) {
   for (char& c : text) c = static_cast<char>(FoldCase(static_cast<uint8_t>(c)));
   return text;

@@ -16,9 +16,6 @@ class Diagnostics;
 class Exclusions;
 struct CodePage;
 
-// The file every application folder must hold at its top, packed first.
-extern const char SETUP_SCRIPT_NAME[];  // "Setup.ini"
-
 struct AppRecord {
   std::string recordName;  // relative, backslash-separated, in the code page
   std::string hostPath;    // where the packer reads it (UTF-8 on POSIX)

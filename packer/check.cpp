@@ -15,6 +15,7 @@
 #include "platform/registry.h"
 #include "script/folder_macros.h"
 #include "script/script_document.h"
+#include "script/setup_ini.h"
 
 namespace popbox {
 
@@ -32,14 +33,14 @@ struct SectionKeys {
   const char* section;
   std::vector<std::string> keys;
 };
-const SectionKeys VENDOR_KEYS = {"Vendor", {"Name", "URL"}};
-const SectionKeys INSTALL_KEYS = {
-    "Install",
-    {"Title", "AppDirCaption", "DefaultAppDir", "StartProgramsLink", "StartProgramsLinkSelected",
-     "DesktopLink", "DesktopLinkSelected", "LinkTarget"}};
+const SectionKeys VENDOR_KEYS = {SECTION_VENDOR, {KEY_NAME, KEY_URL}};
+const SectionKeys INSTALL_KEYS = {SECTION_INSTALL,
+                                  {KEY_TITLE, KEY_APP_DIR_CAPTION, KEY_DEFAULT_APP_DIR,
+                                   KEY_START_PROGRAMS_LINK, KEY_START_PROGRAMS_LINK_SELECTED,
+                                   KEY_DESKTOP_LINK, KEY_DESKTOP_LINK_SELECTED, KEY_LINK_TARGET}};
 
-const char* const REQUIRED_PATHS[] = {"DefaultAppDir", "StartProgramsLink", "DesktopLink",
-                                      "LinkTarget"};
+const char* const REQUIRED_PATHS[] = {KEY_DEFAULT_APP_DIR, KEY_START_PROGRAMS_LINK,
+                                      KEY_DESKTOP_LINK, KEY_LINK_TARGET};
 
 std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 
@@ -173,19 +174,21 @@ class ScriptCheck {
                           std::to_string(inserted.first->second));
       }
       if (privateLine > 0) {
-        Warning(line, "[" + name + "] follows [PRIVATE] (line " + std::to_string(privateLine) +
-                          "); the installed copy of Setup.ini ends before [PRIVATE] and will "
-                          "not hold it");
+        const std::string privateHeader = std::string("[") + SECTION_PRIVATE + "]";
+        Warning(line, "[" + name + "] follows " + privateHeader + " (line " +
+                          std::to_string(privateLine) + "); the installed copy of Setup.ini ends " +
+                          "before " + privateHeader + " and will not hold it");
         privateLine = -1;  // once is enough
       }
-      if (key == "private" && privateLine == 0) privateLine = line;
+      if (SameNoCase(name, SECTION_PRIVATE) && privateLine == 0) privateLine = line;
       SectionName(name, line);
     }
   }
 
   // A section the setup never reads, written like one it does.
   void SectionName(const std::string& name, int line) {
-    const char* known[] = {"Vendor", "Install", "Installed Message", "PRIVATE"};
+    const char* known[] = {SECTION_VENDOR, SECTION_INSTALL, SECTION_INSTALLED_MESSAGE,
+                           SECTION_PRIVATE};
     std::string trimmed = name.substr(0, name.find_last_not_of(" \t") + 1);
     trimmed.erase(0, std::min(trimmed.find_first_not_of(" \t"), trimmed.size()));
     const char* nearest = nullptr;
@@ -205,35 +208,40 @@ class ScriptCheck {
   }
 
   void Install() {
-    const char* header = Header("Install");
+    const char* header = Header(SECTION_INSTALL);
     if (!header) {
-      Error(0,
-            "there is no [Install] section; the setup needs its keys DefaultAppDir, "
-            "StartProgramsLink, DesktopLink and LinkTarget (it would stop with \"INI Symbol "
-            "Undefined: DefaultAppDir\")");
+      std::string keys = REQUIRED_PATHS[0];
+      for (size_t k = 1; k < 4; ++k)
+        keys += (k < 3 ? ", " : " and ") + std::string(REQUIRED_PATHS[k]);
+      Error(0, "there is no [" + std::string(SECTION_INSTALL) +
+                   "] section; the setup needs its keys " + keys +
+                   " (it would stop with \"INI Symbol Undefined: " + REQUIRED_PATHS[0] + "\")");
       return;
     }
     int headerLine = LineOf(header);
-    doc_.SelectSection("Install");
+    doc_.SelectSection(SECTION_INSTALL);
     for (const char* key : REQUIRED_PATHS) Path(key, headerLine);
-    for (const char* key : {"Title", "AppDirCaption"}) {
+    const struct {
+      const char* key;
+      const char* without;
+    } shown[] = {{KEY_TITLE, "the setup dialog will have no caption"},
+                 {KEY_APP_DIR_CAPTION, "there will be no text above the install folder"}};
+    for (const auto& text : shown) {
       char* value;
       int32_t length;
-      if (!doc_.FindKey(key, &value, &length)) {
-        Warning(headerLine, std::string("[Install] has no ") + key +
-                                (strcmp(key, "Title") == 0
-                                     ? "; the setup dialog will have no caption"
-                                     : "; there will be no text above the install folder"));
+      if (!doc_.FindKey(text.key, &value, &length)) {
+        Warning(headerLine,
+                "[" + std::string(SECTION_INSTALL) + "] has no " + text.key + "; " + text.without);
       }
     }
 
-    auto found = expanded_.find("DefaultAppDir");
+    auto found = expanded_.find(KEY_DEFAULT_APP_DIR);
     if (found != expanded_.end() && !IsAbsolutePath(found->second.c_str())) {
-      Warning(lines_["DefaultAppDir"],
-              "DefaultAppDir gives " + Quote(found->second) +
+      Warning(lines_[KEY_DEFAULT_APP_DIR],
+              std::string(KEY_DEFAULT_APP_DIR) + " gives " + Quote(found->second) +
                   ", which is not an absolute folder; the user would have to type one");
     }
-    for (const char* key : {"StartProgramsLink", "DesktopLink"}) {
+    for (const char* key : {KEY_START_PROGRAMS_LINK, KEY_DESKTOP_LINK}) {
       found = expanded_.find(key);
       if (found == expanded_.end()) continue;
       const std::string& path = found->second;
@@ -248,12 +256,14 @@ class ScriptCheck {
                                  "shortcut");
       }
     }
-    auto start = expanded_.find("StartProgramsLink"), desktop = expanded_.find("DesktopLink");
+    auto start = expanded_.find(KEY_START_PROGRAMS_LINK),
+         desktop = expanded_.find(KEY_DESKTOP_LINK);
     if (start != expanded_.end() && desktop != expanded_.end() &&
         CaseFoldKey(page_, start->second) == CaseFoldKey(page_, desktop->second)) {
-      Error(lines_["DesktopLink"],
-            "StartProgramsLink and DesktopLink name the same file; the second shortcut would "
-            "replace the first, and a second install would be refused");
+      Error(lines_[KEY_DESKTOP_LINK],
+            std::string(KEY_START_PROGRAMS_LINK) + " and " + KEY_DESKTOP_LINK +
+                " name the same file; the second shortcut would replace the first, and a "
+                "second install would be refused");
     }
     LinkTarget();
   }
@@ -268,7 +278,7 @@ class ScriptCheck {
         !value.empty() && value[0] == '<' && close != std::string::npos && last == close + 1;
     if (inMacroFolder) return true;
     std::string name = value.substr(last == std::string::npos ? 0 : last + 1);
-    std::string macro = std::string(key) == "DesktopLink" ? "<Desktop>" : "<Programs Menu>";
+    std::string macro = std::string(key) == KEY_DESKTOP_LINK ? "<Desktop>" : "<Programs Menu>";
     std::string where = value.empty() || value[0] != '<'
                             ? " names a fixed folder, which a user's machine may not have"
                             : " puts the shortcut in a folder below " + value.substr(0, close + 1);
@@ -350,44 +360,43 @@ class ScriptCheck {
 
   // The file the shortcuts and the closing question start: a file record.
   void LinkTarget() {
-    auto found = expanded_.find("LinkTarget");
+    auto found = expanded_.find(KEY_LINK_TARGET);
     if (found == expanded_.end()) return;
-    int line = lines_["LinkTarget"];
+    int line = lines_[KEY_LINK_TARGET];
     const std::string& target = found->second;
+    const std::string key = KEY_LINK_TARGET;
     if (target.empty()) {
-      Error(line, "LinkTarget is empty; it must name a file of the application folder");
+      Error(line, key + " is empty; it must name a file of the application folder");
       return;
     }
-    const std::string written = Quote(CodePageToUtf8(page_, raw_["LinkTarget"]));
+    const std::string named = key + " " + Quote(CodePageToUtf8(page_, raw_[key]));
     if (!IsSafeRecordName(target.c_str())) {
-      Error(line, "LinkTarget " + written +
+      Error(line, named +
                       " must name a file below the install folder, as app.exe or bin\\app.exe: " +
                       WhyNotBelow(target));
       return;
     }
-    std::string key = CaseFoldKey(page_, target);
+    std::string folded = CaseFoldKey(page_, target);
     for (const PackageRecord& record : records_) {
-      if (CaseFoldKey(page_, record.name) != key) continue;
-      if (record.type != BLOB_FILE) {
-        Error(line, "LinkTarget " + written + " is a folder; it must name a file");
-      }
+      if (CaseFoldKey(page_, record.name) != folded) continue;
+      if (record.type != BLOB_FILE) Error(line, named + " is a folder; it must name a file");
       return;
     }
     for (const LeftOut& left : leftOut_) {
       std::string leftKey = CaseFoldKey(page_, left.recordName);
       if (!left.recordName.empty() &&
-          (leftKey == key || key.compare(0, leftKey.size() + 1, leftKey + "\\") == 0)) {
-        Error(line, "LinkTarget " + written + " is left out of the setup by the pattern " +
-                        Quote(left.pattern) + " (" + left.hostPath + ")");
+          (leftKey == folded || folded.compare(0, leftKey.size() + 1, leftKey + "\\") == 0)) {
+        Error(line, named + " is left out of the setup by the pattern " + Quote(left.pattern) +
+                        " (" + left.hostPath + ")");
         return;
       }
     }
-    Error(line, "LinkTarget " + written + " is not a file of the application folder");
+    Error(line, named + " is not a file of the application folder");
   }
 
   // Why a LinkTarget value (expanded) is no name below the install folder.
   std::string WhyNotBelow(const std::string& target) {
-    const std::string& raw = raw_["LinkTarget"];
+    const std::string& raw = raw_[KEY_LINK_TARGET];
     if (target[0] == '\\' || target.find(':') != std::string::npos) {
       return "it is an absolute path" +
              (raw == target ? "" : " (it expands to " + Quote(CodePageToUtf8(page_, target)) + ")");
@@ -405,18 +414,19 @@ class ScriptCheck {
   }
 
   void Vendor() {
-    const char* header = Header("Vendor");
+    const char* header = Header(SECTION_VENDOR);
     if (!header) return;
-    doc_.SelectSection("Vendor");
+    doc_.SelectSection(SECTION_VENDOR);
     char name[2];
     char* value;
     int32_t length;
     // The store layout: Name present and empty, as the dialog tests it.
-    if (doc_.GetString("Name", name, sizeof name) && !name[0] &&
-        !doc_.FindKey("URL", &value, &length)) {
-      Warning(LineOf(header),
-              "the store layout (an empty Name) asks for the store's web address, but [Vendor] "
-              "has no URL key, so the installed Setup.ini will not carry it");
+    if (doc_.GetString(KEY_NAME, name, sizeof name) && !name[0] &&
+        !doc_.FindKey(KEY_URL, &value, &length)) {
+      Warning(LineOf(header), "the store layout (an empty " + std::string(KEY_NAME) +
+                                  ") asks for the store's web address, but [" + SECTION_VENDOR +
+                                  "] has no " + KEY_URL +
+                                  " key, so the installed Setup.ini will not carry it");
     }
   }
 
@@ -475,15 +485,17 @@ class ScriptCheck {
   }
 
   void InstalledMessage() {
-    const char* header = Header("Installed Message");
+    const char* header = Header(SECTION_INSTALLED_MESSAGE);
     if (!header) return;
     int line = LineOf(header);
     std::vector<char> buffer(text_.size() + 1);
-    doc_.GetSectionText("Installed Message", buffer.data(), static_cast<int32_t>(buffer.size()));
+    doc_.GetSectionText(SECTION_INSTALLED_MESSAGE, buffer.data(),
+                        static_cast<int32_t>(buffer.size()));
     size_t length = strlen(buffer.data());
     const size_t kept = INSTALLED_MESSAGE_SIZE - 1;
     if (length > kept) {
-      Warning(line, "[Installed Message] is " + std::to_string(length) +
+      Warning(line, "[" + std::string(SECTION_INSTALLED_MESSAGE) + "] is " +
+                        std::to_string(length) +
                         " characters long; the setup shows only the first " + std::to_string(kept));
     }
   }
@@ -493,7 +505,7 @@ class ScriptCheck {
   void LongNames() {
     size_t folder = TYPICAL_INSTALL_FOLDER_LENGTH;
     std::string assumed = TYPICAL_INSTALL_NOTE;
-    auto found = expanded_.find("DefaultAppDir");
+    auto found = expanded_.find(KEY_DEFAULT_APP_DIR);
     if (found != expanded_.end() && found->second.size() > folder) {
       folder = found->second.size();
       assumed = "the proposed install folder " + Quote(found->second);

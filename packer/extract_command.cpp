@@ -16,6 +16,7 @@
 #include "packer/host/host_file.h"
 #include "packer/setup_reader.h"
 #include "script/script_document.h"
+#include "script/setup_ini.h"
 
 namespace popbox {
 

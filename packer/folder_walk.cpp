@@ -11,6 +11,7 @@
 #include "packer/common/packer_error.h"
 #include "packer/exclusions.h"
 #include "payload/payload_format.h"
+#include "script/setup_ini.h"
 
 namespace popbox {
 

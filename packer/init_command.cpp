@@ -11,6 +11,7 @@
 #include "packer/exclusions.h"
 #include "packer/host/host_file.h"
 #include "payload/payload_format.h"
+#include "script/setup_ini.h"
 
 namespace popbox {
 
@@ -74,6 +75,10 @@ void InitCommand(const std::string& appFolder, const CodePage& page, std::ostrea
   }
   std::string shortcut = target.substr(target.rfind('\\') + 1);
   shortcut = shortcut.substr(0, shortcut.rfind('.')) + ".lnk";
+  auto section = [](const char* name) { return std::string("\r\n[") + name + "]\r\n"; };
+  auto key = [](const char* name, const std::string& value) {
+    return std::string(name) + "=" + value + "\r\n";
+  };
   std::string text =
       "; Setup.ini for the popbox setup of " + title +
       ". popbox check tells what the setup\r\n"
@@ -86,12 +91,15 @@ void InitCommand(const std::string& appFolder, const CodePage& page, std::ostrea
       "; (Selected: ticked at first), and the program they start (LinkTarget, in\r\n"
       "; the install folder). Installed Message: the closing question; OK starts\r\n"
       "; the program. Notes in a last section [PRIVATE] stay out of the installed copy.\r\n" +
-      note + "\r\n[Vendor]\r\nName=" + title + "\r\nURL=\r\n\r\n[Install]\r\nTitle=" + title +
-      " Setup\r\nAppDirCaption=Install " + title + " to:\r\nDefaultAppDir=<Program Files>\\" +
-      title + "\r\nStartProgramsLink=<Programs Menu>\\" + shortcut +
-      "\r\nStartProgramsLinkSelected=yes\r\nDesktopLink=<Desktop>\\" + shortcut +
-      "\r\nDesktopLinkSelected=yes\r\nLinkTarget=" + target + "\r\n\r\n[Installed Message]\r\n" +
-      title + " is installed. Start it now?\r\n";
+      note + section(SECTION_VENDOR) + key(KEY_NAME, title) + key(KEY_URL, "") +
+      section(SECTION_INSTALL) + key(KEY_TITLE, title + " Setup") +
+      key(KEY_APP_DIR_CAPTION, "Install " + title + " to:") +
+      key(KEY_DEFAULT_APP_DIR, "<Program Files>\\" + title) +
+      key(KEY_START_PROGRAMS_LINK, "<Programs Menu>\\" + shortcut) +
+      key(KEY_START_PROGRAMS_LINK_SELECTED, "yes") +
+      key(KEY_DESKTOP_LINK, "<Desktop>\\" + shortcut) + key(KEY_DESKTOP_LINK_SELECTED, "yes") +
+      key(KEY_LINK_TARGET, target) + section(SECTION_INSTALLED_MESSAGE) + title +
+      " is installed. Start it now?\r\n";
   std::string path = folder + "/" + SETUP_SCRIPT_NAME;
   WriteNewHostFile(path, text);
   report << path << ": written; popbox check " << appFolder << " tells what to change\n";

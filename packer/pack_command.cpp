@@ -20,6 +20,7 @@
 #include "packer/host/host_file.h"
 #include "payload/payload_format.h"
 #include "script/script_document.h"
+#include "script/setup_ini.h"
 
 namespace popbox {
 
@@ -366,7 +367,7 @@ std::string SetupTitle(const AppRecord& script, const CodePage& page) {
   doc.LoadFromText(reinterpret_cast<const char*>(bytes.data()), static_cast<int32_t>(bytes.size()));
   char* value;
   int32_t length;
-  if (!doc.SelectSection("Install") || !doc.FindKey("Title", &value, &length)) return "";
+  if (!doc.SelectSection(SECTION_INSTALL) || !doc.FindKey(KEY_TITLE, &value, &length)) return "";
   return CodePageToUtf8(page, std::string(value, static_cast<size_t>(length)));
 }
 

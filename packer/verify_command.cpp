@@ -16,6 +16,7 @@
 #include "packer/common/packer_error.h"
 #include "packer/setup_reader.h"
 #include "payload/payload_format.h"
+#include "script/setup_ini.h"
 
 namespace popbox {
 

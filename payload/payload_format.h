@@ -1,6 +1,7 @@
 // The payload format shared by the setup stub (reader) and the packer
-// (writer). This header is the one place where these facts live; see
-// docs/payload-format.md for the prose description.
+// (writer). This header, with stub_image.h for the stub in front, is the
+// one place where these facts live; see docs/payload-format.md for the
+// prose description.
 //
 // A setup is the stub image, exactly PAYLOAD_OFFSET bytes long, followed by
 // records laid end to end with no padding:
@@ -16,11 +17,9 @@
 
 #include "base/little_endian.h"
 #include "base/path_limits.h"
+#include "payload/stub_image.h"
 
 namespace popbox {
-
-// File offset of the first record: the size of the padded stub image.
-constexpr uint32_t PAYLOAD_OFFSET = 40960;
 
 constexpr uint16_t BLOB_MAGIC = 0xB10B;  // on disk: 0B B1
 

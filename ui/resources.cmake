@@ -32,6 +32,7 @@ add_custom_command(
   COMMAND "${POPBOX_WINDRES}" -J res -i "${popbox_ui_out}/setup.res" -O coff
           -o "${popbox_ui_out}/setup_rc.obj"
   DEPENDS "${popbox_ui_src}/setup.rc" "${popbox_ui_src}/resource_ids.h"
+          "${CMAKE_SOURCE_DIR}/payload/stub_image.h"
           "${popbox_ui_src}/restore_class_case.py" "${popbox_ui_out}/setup.ico"
   COMMENT "Compiling setup.rc"
   VERBATIM)

@@ -7,7 +7,9 @@
 #include "install/install_checks.h"
 #include "install/launch.h"
 #include "install/shortcuts.h"
+#include "payload/stub_image.h"
 #include "script/script_document.h"
+#include "script/setup_ini.h"
 #include "ui/resource_ids.h"
 #include "ui/show_error.h"
 #include "ui/web_address.h"
@@ -16,8 +18,8 @@ namespace popbox {
 
 namespace {
 
-constexpr int STORE_NAME_SIZE = 31;   // 30 characters
-constexpr int WEB_ADDRESS_READ = 70;  // 69 characters as typed
+constexpr int STORE_NAME_SIZE = STORE_NAME_LENGTH + 1;
+constexpr int WEB_ADDRESS_READ = WEB_ADDRESS_LENGTH + 1;  // as typed
 
 // Sets an edit field's limit to size - 1 characters, when the dialog has it.
 void LimitEditText(HWND dialog, int control, int size) {
@@ -32,22 +34,22 @@ bool IsTicked(HWND dialog, int control) { return IsDlgButtonChecked(dialog, cont
 void FillDialog(HWND dialog) {
   LimitEditText(dialog, IDC_STORE_NAME, STORE_NAME_SIZE);
   LimitEditText(dialog, IDC_WEB_ADDRESS, WEB_ADDRESS_READ);
-  theScript.SelectSection("Install");
+  theScript.SelectSection(SECTION_INSTALL);
   char text[NAME_BUFFER_SIZE];
-  theScript.GetString("Title", text, sizeof text);
+  theScript.GetString(KEY_TITLE, text, sizeof text);
   SetWindowTextA(dialog, text);
-  if (!theScript.GetPath("DefaultAppDir", text)) {
+  if (!theScript.GetPath(KEY_DEFAULT_APP_DIR, text)) {
     ShowError(dialog);
     EndDialog(dialog, 0);
     return;
   }
   SetDlgItemTextA(dialog, IDC_APP_DIR, text);
-  theScript.GetString("AppDirCaption", text, sizeof text);
+  theScript.GetString(KEY_APP_DIR_CAPTION, text, sizeof text);
   SetDlgItemTextA(dialog, IDC_APP_DIR_CAPTION, text);
   CheckDlgButton(dialog, IDC_DESKTOP_LINK,
-                 theScript.GetBool("DesktopLinkSelected") ? BST_CHECKED : BST_UNCHECKED);
+                 theScript.GetBool(KEY_DESKTOP_LINK_SELECTED) ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(dialog, IDC_START_PROGRAMS_LINK,
-                 theScript.GetBool("StartProgramsLinkSelected") ? BST_CHECKED : BST_UNCHECKED);
+                 theScript.GetBool(KEY_START_PROGRAMS_LINK_SELECTED) ? BST_CHECKED : BST_UNCHECKED);
 }
 
 // A click that clears the only ticked box moves the tick to the other.
@@ -148,16 +150,16 @@ void RunSetupDialog(HINSTANCE instance) {
   windowClass.lpfnWndProc = DefDlgProcA;
   windowClass.cbWndExtra = DLGWINDOWEXTRA;
   windowClass.hInstance = instance;
-  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SETUP));
+  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(STUB_ICON_GROUP));
   windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   windowClass.lpszClassName = "DialogAsMain";
   if (!RegisterClassA(&windowClass)) return;
 
   // An empty [Vendor] Name asks for the store's name and address.
-  theScript.SelectSection("Vendor");
+  theScript.SelectSection(SECTION_VENDOR);
   char name[2];
-  bool storeLayout = theScript.GetString("Name", name, sizeof name) && !name[0];
+  bool storeLayout = theScript.GetString(KEY_NAME, name, sizeof name) && !name[0];
   DialogBoxParamA(instance, MAKEINTRESOURCEA(storeLayout ? IDD_SETUP_STORE : IDD_SETUP), nullptr,
                   SetupDialogProc, 0);
 }

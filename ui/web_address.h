@@ -3,14 +3,17 @@
 
 #include <stdint.h>
 
+#include "script/setup_ini.h"
+
 namespace popbox {
 
-// Room for 69 typed characters plus the "http://" put in front.
-constexpr uint32_t WEB_ADDRESS_SIZE = 77;
+// Room for the typed characters, the "http://" put in front and the zero.
+constexpr uint32_t WEB_ADDRESS_SIZE = WEB_ADDRESS_LENGTH + 7 + 1;
 
 // Trims the text; a non-empty text that begins neither with "http://" nor
 // with "https://" (exactly, case counts) gets "http://" in front. The
-// buffer holds WEB_ADDRESS_SIZE bytes and the text at most 69 characters.
+// buffer holds WEB_ADDRESS_SIZE bytes and the text at most WEB_ADDRESS_LENGTH
+// characters.
 void NormalizeWebAddress(char* text);
 
 }  // namespace popbox

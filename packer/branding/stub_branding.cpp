@@ -69,7 +69,7 @@ Located Locate(const PeImage& pe, size_t stubSize) {
   return found;
 }
 
-// Removes the icon images that group 101 lists; returns the group's
+// Removes the icon images that group STUB_ICON_GROUP lists; returns the group's
 // language.
 uint16_t TakeOutGroupImages(ResourceTree& tree) {
   auto groups = tree.find(ResourceName::Id(RT_GROUP_ICON_ID));

@@ -1,8 +1,9 @@
 // Branding the stub: the author's icon in place of the images of icon
-// group 101, and version information, written into the stub's resource
-// section within the room the build reserved for it. The stub is the
-// 40960 bytes in front of the payload; its resources are its last section,
-// running to the last of those bytes, so rewriting them moves nothing else.
+// group STUB_ICON_GROUP, and version information, written into the stub's
+// resource section within the room the build reserved for it. The stub is
+// the PAYLOAD_OFFSET bytes in front of the payload (payload/stub_image.h);
+// its resources are its last section, running to the last of those bytes,
+// so rewriting them moves nothing else.
 #pragma once
 
 #include <stdint.h>
@@ -11,11 +12,9 @@
 #include <vector>
 
 #include "packer/branding/version_info.h"
+#include "payload/stub_image.h"
 
 namespace popbox {
-
-// The icon group that the dialog loads and Windows shows for the file.
-constexpr uint16_t STUB_ICON_GROUP = 101;
 
 struct BrandOptions {
   std::string iconPath;             // names the icon in messages; empty: keep the stub's icon
