@@ -1,22 +1,25 @@
 # The packer's rooms, one static library each; docs/architecture.md tells
 # which room answers which question, and scripts/check-layers.py holds each
 # to what it may include:
-#   common    the error type, diagnostics, code pages, byte buffers and reads
+#   common    the error type, diagnostics, code pages, byte buffers and reads,
+#             and the one way to run work on threads in order
 #   host      the file system layer, for POSIX or for Windows
 #   encoder   the optimal encoder, its match finder and the record writer
 #   branding  PE images, resource trees, icon files, version information,
 #             and the stub's branding
 #   packer/   the commands: check, the folder walk, exclusions, the setup
-#             reader, one file per command (main.cpp is the program's own)
-set(POPBOX_PACKER_COMMON_SOURCES byte_buffer.cpp codepage.cpp diagnostics.cpp packer_error.cpp)
+#             reader, pack's pipeline, one file per command (main.cpp is
+#             the program's own)
+set(POPBOX_PACKER_COMMON_SOURCES byte_buffer.cpp codepage.cpp diagnostics.cpp packer_error.cpp
+                                 work_pool.cpp)
 set(POPBOX_PACKER_HOST_SOURCES host_file.cpp)
 set(POPBOX_PACKER_ENCODER_SOURCES encoder_optimal.cpp payload_writer.cpp)
 set(POPBOX_PACKER_BRANDING_SOURCES icon_file.cpp pe_image.cpp resource_tree.cpp stub_branding.cpp
                                    version_info.cpp)
-set(POPBOX_PACKER_COMMAND_SOURCES app_folder.cpp check.cpp exclusions.cpp extract_command.cpp
-                                  folder_walk.cpp init_command.cpp list_command.cpp
-                                  pack_command.cpp setup_reader.cpp try_command.cpp
-                                  verify_command.cpp)
+set(POPBOX_PACKER_COMMAND_SOURCES app_folder.cpp check.cpp compressor.cpp exclusions.cpp
+                                  extract_command.cpp folder_walk.cpp init_command.cpp
+                                  list_command.cpp pack_command.cpp setup_reader.cpp
+                                  try_command.cpp verify_command.cpp)
 
 # popbox_add_packer(NAME CORE HOST): the rooms as the libraries NAME_common,
 # NAME_host, NAME_encoder, NAME_branding and NAME (the commands), over the

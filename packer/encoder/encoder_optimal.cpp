@@ -51,13 +51,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
+#include <memory>
 #include <stdexcept>
-#include <thread>
 
 #include "packer/common/byte_buffer.h"
+#include "packer/common/work_pool.h"
 #include "packer/encoder/encoder.h"
 #include "packer/encoder/match_finder.h"
 #include "packer/encoder/tokens.h"
@@ -305,44 +303,10 @@ class Longests {
   size_t low_;
 };
 
-// Runs work(index, finder) for index = 0..count-1 on `jobs` threads, the
-// caller's among them (with `callerFinder`; the others make their own), in
-// increasing order of index; after each of its own items the caller runs
-// tick(). The first failure stops the rest and is rethrown on the caller's
-// thread.
-void ForEach(unsigned jobs, size_t count, MatchFinder& callerFinder,
-             const std::function<void(size_t, MatchFinder&)>& work,
-             const std::function<void()>& tick) {
-  std::atomic<size_t> next{0};
-  std::atomic<bool> failed{false};
-  std::mutex mutex;
-  std::exception_ptr failure;
-  auto run = [&](bool caller) {
-    try {
-      std::unique_ptr<MatchFinder> own(caller ? nullptr : new MatchFinder);
-      MatchFinder& finder = caller ? callerFinder : *own;
-      for (size_t k; !failed && (k = next.fetch_add(1)) < count;) {
-        work(k, finder);
-        if (caller && tick) tick();
-      }
-    } catch (...) {
-      std::lock_guard<std::mutex> lock(mutex);
-      if (!failure) failure = std::current_exception();
-      failed = true;
-    }
-  };
-  std::vector<std::thread> threads;
-  const size_t extra = std::min<size_t>(jobs, count) - (count ? 1 : 0);
-  try {
-    for (size_t t = 0; t < extra; ++t) threads.emplace_back(run, false);
-  } catch (...) {
-    failed = true;
-    for (std::thread& t : threads) t.join();
-    throw;
-  }
-  run(true);
-  for (std::thread& t : threads) t.join();
-  if (failure) std::rethrow_exception(failure);
+// A worker's finder, made on its first use by that worker.
+MatchFinder& OwnFinder(std::unique_ptr<MatchFinder>& finder) {
+  if (!finder) finder.reset(new MatchFinder);
+  return *finder;
 }
 
 }  // namespace
@@ -411,16 +375,20 @@ OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOp
     s.pieces[k].end = k + 1 < count ? (k + 1) * pieceSize : size;
   }
 
+  // The pieces on `jobs` threads, the caller's among them with its own
+  // finder; the others make theirs.
   std::atomic<uint64_t> planned{0};
-  ForEach(
-      s.options.jobs, count, s.scratch->finder,
-      [&](size_t k, MatchFinder& finder) {
-        s.PlanPiece(s.pieces[k], finder);
-        planned += s.pieces[k].end - s.pieces[k].start;
-      },
-      [&] {
-        if (s.options.progress) s.options.progress(planned.load());
-      });
+  const unsigned helpers = static_cast<unsigned>(std::min<size_t>(s.options.jobs, count) - 1);
+  std::vector<std::unique_ptr<MatchFinder>> finders(helpers + 1);
+  WorkPool plan(helpers, count, [&](size_t k, unsigned worker) {
+    MatchFinder& finder = worker == 0 ? s.scratch->finder : OwnFinder(finders[worker]);
+    s.PlanPiece(s.pieces[k], finder);
+    planned += s.pieces[k].end - s.pieces[k].start;
+  });
+  plan.Extend(count);
+  plan.Help([&] {
+    if (s.options.progress) s.options.progress(planned.load());
+  });
 
   uint64_t boundary[kReach];
   std::copy(s.pieces.back().head, s.pieces.back().head + kReach, boundary);
@@ -580,14 +548,11 @@ void OptimalEncoder::Write(const std::function<void(const uint8_t*, size_t)>& si
   starts.reserve(s.size / kChunk + 2);
   struct Slot {
     ByteBuffer out, scratch;
-    bool done = false;
-    std::exception_ptr failure;
   };
   const size_t window = std::min<size_t>(2 * s.options.jobs, kMaxChunksInFlight);
   std::vector<Slot> slots(window);
   uint64_t packed = 0;
   auto deliver = [&](size_t c, Slot& slot) {
-    if (slot.failure) std::rethrow_exception(slot.failure);
     packed += slot.out.size();
     const bool last = starts[c + 1] == s.size;
     if (packed > s.packedSize || (last && packed != s.packedSize)) {
@@ -621,71 +586,25 @@ void OptimalEncoder::Write(const std::function<void(const uint8_t*, size_t)>& si
     return;
   }
 
-  // Workers write chunks in order, at most `window` ahead of the caller,
-  // which walks ahead of them and hands the chunks out in order.
+  // Workers write the chunks, at most `window` ahead of the caller, which
+  // walks ahead of them to find where each starts and hands them out in
+  // order.
   ChunkWalk walk(s.plan.data(), s.size);
-  std::mutex mutex;
-  std::condition_variable changed;
-  size_t known = 1, next = 0, delivered = 0;  // starts known; chunks taken, handed out
-  bool stop = false;
-  auto work = [&] {
-    std::unique_ptr<MatchFinder> finder(new MatchFinder);
-    std::unique_lock<std::mutex> lock(mutex);
-    for (;;) {
-      changed.wait(lock, [&] { return stop || (next + 1 < known && next < delivered + window); });
-      if (stop) return;
-      const size_t c = next++;
-      Slot& slot = slots[c % window];
-      const size_t from = starts[c], to = starts[c + 1];
-      lock.unlock();
-      try {
-        s.WriteChunk(from, to, &slot.out, &slot.scratch, *finder);
-      } catch (...) {
-        slot.failure = std::current_exception();
-      }
-      lock.lock();
-      slot.done = true;
-      changed.notify_all();
+  std::vector<std::unique_ptr<MatchFinder>> finders(s.options.jobs + 1);
+  WorkPool writers(s.options.jobs, window, [&](size_t c, unsigned worker) {
+    Slot& slot = slots[c % window];
+    s.WriteChunk(starts[c], starts[c + 1], &slot.out, &slot.scratch, OwnFinder(finders[worker]));
+  });
+  for (size_t c = 0;; ++c) {
+    while (starts.back() < s.size && starts.size() <= c + window + 1) {
+      starts.push_back(walk.Next());
+      writers.Extend(starts.size() - 1);
     }
-  };
-  std::vector<std::thread> threads;
-  auto finish = [&] {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      stop = true;
-    }
-    changed.notify_all();
-    for (std::thread& t : threads) t.join();
-  };
-  try {
-    for (unsigned t = 0; t < s.options.jobs; ++t) threads.emplace_back(work);
-    for (size_t c = 0;; ++c) {
-      while (starts.back() < s.size && known <= c + window + 1) {
-        const size_t start = walk.Next();
-        std::lock_guard<std::mutex> lock(mutex);
-        starts.push_back(start);
-        known = starts.size();
-        changed.notify_all();
-      }
-      if (c + 1 >= known) break;  // every chunk handed out
-      Slot& slot = slots[c % window];
-      {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return slot.done; });
-      }
-      deliver(c, slot);
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        slot.done = false;
-        ++delivered;
-      }
-      changed.notify_all();
-    }
-  } catch (...) {
-    finish();
-    throw;
+    if (c + 1 >= starts.size()) break;  // every chunk handed out
+    writers.Take(c);
+    deliver(c, slots[c % window]);
+    writers.Release(c);
   }
-  finish();
 }
 
 std::vector<uint8_t> EncodeOptimal(const uint8_t* data, size_t size, EncoderScratch* scratch) {

@@ -62,7 +62,7 @@ std::string RealHostPath(const std::string& path);
 // it is read, or is larger than maxSize bytes (checked from fstat before
 // any byte is read), or is not the file `expected` names, when that is
 // valid: the file check looked at, not one swapped in since. On POSIX a
-// file of 8 MiB or more is read in up to `threads` parts side by side:
+// LARGE_FILE (work_pool.h) is read in `threads` parts side by side:
 // faulting the buffer's fresh memory in can cost more than the copy (on
 // virtual machines above all), and faults on several cores proceed
 // together.

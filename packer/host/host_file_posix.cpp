@@ -11,11 +11,11 @@
 #include <unistd.h>
 
 #include <map>
-#include <thread>
 #include <vector>
 
 #include "packer/common/codepage.h"
 #include "packer/common/packer_error.h"
+#include "packer/common/work_pool.h"
 #include "packer/host/host_file.h"
 
 namespace popbox {
@@ -206,32 +206,22 @@ void ReadFileInto(const std::string& path, uint64_t maxSize, ByteBuffer* into, u
   }
 
   uint8_t* const contents = into->Resize(static_cast<size_t>(size));
-  // Part k of `parts`: 0 when read whole, else errno, or -1 at an early end.
-  constexpr uint64_t kPartly = uint64_t{8} << 20;
-  const unsigned parts = size >= kPartly && threads > 1 ? threads : 1;
-  auto readPart = [&](unsigned k) -> int {
+  const unsigned parts = size >= LARGE_FILE && threads > 1 ? threads : 1;
+  WorkPool reads(parts - 1, parts, [&](size_t k, unsigned) {
     uint64_t at = size * k / parts;
     const uint64_t end = size * (k + 1) / parts;
     while (at < end) {
       ssize_t n =
           pread(input.fd, contents + at, static_cast<size_t>(end - at), static_cast<off_t>(at));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n < 0 ? errno : -1;
+      const int error = n < 0 ? errno : 0;
+      if (error == EINTR) continue;
+      if (n < 0) throw PackerError(DescribeFailure(path, "cannot read", error));
+      if (n == 0) throw PackerError(DescribeFailure(path, "became shorter while being read", 0));
       at += static_cast<uint64_t>(n);
     }
-    return 0;
-  };
-  std::vector<int> results(parts, 0);
-  std::vector<std::thread> helpers;
-  for (unsigned k = 1; k < parts; ++k) {
-    helpers.emplace_back([&, k] { results[k] = readPart(k); });
-  }
-  results[0] = readPart(0);
-  for (std::thread& helper : helpers) helper.join();
-  for (int result : results) {
-    if (result > 0) throw PackerError(DescribeFailure(path, "cannot read", result));
-    if (result < 0) throw PackerError(DescribeFailure(path, "became shorter while being read", 0));
-  }
+  });
+  reads.Extend(parts);
+  reads.Help();
   // A file that grew meanwhile would be cut silently; refuse it instead.
   uint8_t extra;
   ssize_t more;
