@@ -21,14 +21,17 @@
 //  - Other positions: hash chains over exact 4-, 5- and 8-byte prefixes,
 //    with links in a ring over the window. Chains hold every earlier non-run
 //    position of the window, so none is missed; a chain walk ends at the cap
-//    (MAX_MATCH or the end of the input). Any match of 8 or more is on the
-//    8-byte chain, any of 5 to 7 on the 5-byte chain, which is walked only
-//    when the 8-byte one finds less than 8, and then only up to 7. Only when
-//    neither finds 5 is the 4-byte chain walked, and only to the first
-//    candidate with 4: common 4-byte strings make long 4-byte chains, whose
-//    every candidate a search for 5 to 7 would have to measure. The previous
-//    position's distance is tried first: it usually still matches (Lmax(i)
-//    >= Lmax(i-1) - 1), and raises the bar every chain candidate must pass.
+//    (MAX_MATCH or the end of the input). One walk (ChainLongest) answers
+//    every such position: any match of 8 or more is on the 8-byte chain,
+//    any of 5 to 7 on the 5-byte chain, which is walked only when the 8-byte
+//    one finds less than 7, and then only up to 7. Only when neither finds
+//    5 is the 4-byte chain walked, and only to the first candidate with 4:
+//    common 4-byte strings make long 4-byte chains, whose every candidate a
+//    search for 5 to 7 would have to measure. Positions with fewer than 8
+//    bytes left are on the 4-byte chain alone, which then answers up to the
+//    end. The previous position's distance is tried first: it usually still
+//    matches (Lmax(i) >= Lmax(i-1) - 1), and raises the bar every chain
+//    candidate must pass.
 //
 // A scan can start anywhere (Start): bytes before its origin are never
 // candidates, so a scan started MAX_DISTANCE bytes before a piece gives that
@@ -111,32 +114,24 @@ class MatchFinder {
       BeginRun(p);
       return ExamineEarlierRuns(p, limit);
     }
-    return ChainLongest(p, limit);
+    return ChainLongestNearEnd(p, left);
   }
 
   // Longest(pos) for pos = from..to-1, into out[pos - from], and when
   // `distances` is not null a distance at which that length matches into
   // distances[pos - from] (0 with none). The same answers; the common case
-  // (no run, MAX_MATCH + 8 bytes ahead) runs in one loop with the walks
-  // inline.
+  // (no run, FAR bytes ahead) runs in one loop with the walk inline.
   void LongestRange(size_t from, size_t to, uint8_t* out, uint16_t* distances = nullptr) {
     const uint32_t first = Relative(from), last = Relative(to);
-    const uint32_t fastEnd = end_ > MAX_MATCH + 8 ? end_ - (MAX_MATCH + 8) : 0;
+    const uint32_t end = end_, farEnd = kFastPath && end > FAR ? end - FAR : 0;
     // Locals, not members: a store to out[] may alias any member, which
     // would make the compiler load them all again at every position.
-    uint32_t* const head4 = head4_.data();
-    uint32_t* const head5 = head5_.data();
-    uint32_t* const head8 = head8_.data();
-    uint32_t* const prev4 = prev4_;
-    uint32_t* const prev5 = prev5_;
-    uint32_t* const prev8 = prev8_;
-    const uint8_t* const base = base_;
-    const uint32_t bias = bias_;
+    const Chains chains = Tables();
     uint32_t runStart = runStart_, runEnd = runEnd_;  // as InsideRun reads them
     uint32_t lastDistance = lastDistance_;
     for (uint32_t p = first; p < last; ++p) {
-      const uint8_t* here = base + p;
-      if (!kFastPath || p >= fastEnd || (p > runStart && p + MIN_MATCH <= runEnd) ||
+      const uint8_t* here = chains.base + p;
+      if (p >= farEnd || (p > runStart && p + MIN_MATCH <= runEnd) ||
           Load32(here) == here[0] * 0x01010101u) {  // InsideRun(p), StartsRun(p)
         lastDistance_ = lastDistance;
         out[p - first] = static_cast<uint8_t>(Longest(p + origin_));
@@ -146,67 +141,8 @@ class MatchFinder {
         runEnd = runEnd_;
         continue;
       }
-      const uint64_t w0 = Load64(here);
-      const uint32_t now = p + bias;
-      const uint32_t h4 = HashOf4(w0), h5 = HashOf5(w0), h8 = HashOf8(w0);
-      const uint32_t chain4 = head4[h4], chain5 = head5[h5], chain8 = head8[h8];
-      prev4[now & kWindowMask] = chain4;
-      head4[h4] = now;
-      prev5[now & kWindowMask] = chain5;
-      head5[h5] = now;
-      prev8[now & kWindowMask] = chain8;
-      head8[h8] = now;
-
-      // Measures a candidate over the MAX_MATCH bytes ahead.
-      auto measure = [here, w0](const uint8_t* there) -> uint32_t {
-        uint64_t x = Load64(there) ^ w0;
-        if (x) return static_cast<uint32_t>(__builtin_ctzll(x) >> 3);
-        x = Load64(there + 8) ^ Load64(here + 8);
-        if (x) return 8 + static_cast<uint32_t>(__builtin_ctzll(x) >> 3);
-        x = Load64(there + 11) ^ Load64(here + 11);
-        return x ? 11 + static_cast<uint32_t>(__builtin_ctzll(x) >> 3) : MAX_MATCH;
-      };
-      uint32_t best = MIN_MATCH - 1, bestDistance = 0;
-      if (lastDistance != 0) {  // it matched at p - 1, so it lies within reach
-        best = measure(here - lastDistance);
-        bestDistance = lastDistance;
-      }
-      for (uint32_t q = chain8; best < MAX_MATCH && q + MAX_DISTANCE >= now;
-           q = prev8[q & kWindowMask]) {
-        const uint32_t len = measure(base + (q - bias));
-        if (len > best) {
-          best = len;
-          bestDistance = now - q;
-        }
-      }
-      if (best < kLongKey - 1) {
-        // Only 4..7 are left to find, and the first word tells them.
-        for (uint32_t q = chain5; q + MAX_DISTANCE >= now; q = prev5[q & kWindowMask]) {
-          const uint64_t x = Load64(base + (q - bias)) ^ w0;
-          const uint32_t len = static_cast<uint32_t>(__builtin_ctzll(x | (uint64_t{1} << 56)) >> 3);
-          if (len > best) {
-            best = len;
-            bestDistance = now - q;
-            if (best == kLongKey - 1) break;
-          }
-        }
-        if (best < MIN_MATCH) {  // no 5 anywhere: 4 or nothing
-          const uint32_t w4 = static_cast<uint32_t>(w0);
-          for (uint32_t q = chain4; q + MAX_DISTANCE >= now; q = prev4[q & kWindowMask]) {
-            if (Load32(base + (q - bias)) == w4) {
-              best = MIN_MATCH;
-              bestDistance = now - q;
-              break;
-            }
-          }
-        }
-      }
-      if (best < MIN_MATCH) {
-        best = 0;
-        bestDistance = 0;
-      }
-      lastDistance = bestDistance;
-      if (distances) distances[p - first] = static_cast<uint16_t>(bestDistance);
+      const uint32_t best = ChainLongest<true>(chains, p, end - p, &lastDistance);
+      if (distances) distances[p - first] = static_cast<uint16_t>(lastDistance);
       out[p - first] = static_cast<uint8_t>(best);
     }
     lastDistance_ = lastDistance;
@@ -295,6 +231,9 @@ class MatchFinder {
   static constexpr uint32_t kWindowSize = 2048;  // chain ring: a slot is reused 2048 later
   static constexpr uint32_t kWindowMask = kWindowSize - 1;
   static constexpr uint32_t kLongKey = 8;
+  // A position with more bytes than this ahead has its candidates measured
+  // a word at a time, up to MAX_MATCH, without a check of the end.
+  static constexpr uint32_t FAR = MAX_MATCH + 8;
   // Maximal runs of MIN_MATCH or more within a window: fewer than 2048 / 4 + 2.
   static constexpr uint32_t kRunRing = 1024;
   static constexpr uint32_t kMaxGain = MAX_MATCH - MIN_MATCH;
@@ -509,68 +448,143 @@ class MatchFinder {
     return 0;
   }
 
-  uint32_t ChainLongest(uint32_t p, uint32_t limit) {
-    const uint8_t* here = base_ + p;
-    const uint32_t now = p + bias_;
+  // The chain tables and the scan's position, copied into locals.
+  struct Chains {
+    uint32_t* head4;
+    uint32_t* head5;
+    uint32_t* head8;
+    uint32_t* prev4;
+    uint32_t* prev5;
+    uint32_t* prev8;
+    const uint8_t* base;
+    uint32_t bias;
+  };
+  Chains Tables() {
+    return {head4_.data(), head5_.data(), head8_.data(), prev4_, prev5_, prev8_, base_, bias_};
+  }
+
+  // The longest match at the non-run position p, `left` (MIN_MATCH or
+  // more) bytes before the end of the input: 0 or MIN_MATCH..MAX_MATCH, as
+  // the top of this file tells. *distance comes in as the previous
+  // position's distance (0 for none), which is tried first, and goes out
+  // as the nearest distance found for that length (0 for none). Enters p on
+  // the chains. With kFar, more than FAR bytes are left, and candidates are
+  // compared a word at a time without regard to the end of the input.
+  template <bool kFar>
+#if defined(__GNUC__)
+  __attribute__((always_inline))
+#endif
+  static inline uint32_t
+  ChainLongest(const Chains& c, uint32_t p, uint32_t left, uint32_t* distance) {
+    const uint8_t* here = c.base + p;
+    const uint32_t now = p + c.bias;
+    const bool longKeys = kFar || left >= kLongKey;  // on the 5- and 8-byte chains
+    const uint32_t limit = kFar || left >= MAX_MATCH ? MAX_MATCH : left;
+    const uint64_t w0 = longKeys ? Load64(here) : 0;
+    // Measures a candidate over the `limit` bytes ahead.
+    auto measure = [=](const uint8_t* there) -> uint32_t {
+      if (!kFar) return Common(there, here, limit);
+      uint64_t x = Load64(there) ^ w0;
+      if (x) return static_cast<uint32_t>(__builtin_ctzll(x) >> 3);
+      x = Load64(there + 8) ^ Load64(here + 8);
+      if (x) return 8 + static_cast<uint32_t>(__builtin_ctzll(x) >> 3);
+      x = Load64(there + 11) ^ Load64(here + 11);
+      return x ? 11 + static_cast<uint32_t>(__builtin_ctzll(x) >> 3) : MAX_MATCH;
+    };
+    const uint32_t h4 = HashOf4(longKeys ? w0 : Load32(here));
+    const uint32_t h5 = HashOf5(w0), h8 = HashOf8(w0);
+    const uint32_t chain4 = c.head4[h4];
+    const uint32_t chain5 = longKeys ? c.head5[h5] : 0, chain8 = longKeys ? c.head8[h8] : 0;
+    c.prev4[now & kWindowMask] = chain4;
+    c.head4[h4] = now;
+    if (longKeys) {
+      c.prev5[now & kWindowMask] = chain5;
+      c.head5[h5] = now;
+      c.prev8[now & kWindowMask] = chain8;
+      c.head8[h8] = now;
+    }
     uint32_t best = MIN_MATCH - 1, bestDistance = 0;
-    if (lastDistance_ != 0 && lastDistance_ <= p) {
-      uint32_t len = Common(here - lastDistance_, here, limit);
-      if (len > best) {
-        best = len;
-        bestDistance = lastDistance_;
+    if (*distance != 0) {                // it matched at p - 1, so it lies within reach
+      best = measure(here - *distance);  // below MIN_MATCH it counts as no match, as at the end
+      bestDistance = *distance;
+    }
+    if (!longKeys) {
+      // Too near the end for the 5- and 8-byte chains: every candidate is
+      // on the 4-byte chain.
+      for (uint32_t q = chain4; best < limit && q + MAX_DISTANCE >= now;
+           q = c.prev4[q & kWindowMask]) {
+        const uint32_t len = Common(c.base + (q - c.bias), here, limit);
+        if (len > best) {
+          best = len;
+          bestDistance = now - q;
+        }
+      }
+    } else {
+      for (uint32_t q = chain8; best < limit && q + MAX_DISTANCE >= now;
+           q = c.prev8[q & kWindowMask]) {
+        const uint32_t len = measure(c.base + (q - c.bias));
+        if (len > best) {
+          best = len;
+          bestDistance = now - q;
+        }
+      }
+      if (best < kLongKey - 1) {
+        // Only 4..7 are left to find, and the first word tells them.
+        for (uint32_t q = chain5; q + MAX_DISTANCE >= now; q = c.prev5[q & kWindowMask]) {
+          const uint64_t x = Load64(c.base + (q - c.bias)) ^ w0;
+          const uint32_t len = static_cast<uint32_t>(__builtin_ctzll(x | (uint64_t{1} << 56)) >> 3);
+          if (len > best) {
+            best = len;
+            bestDistance = now - q;
+            if (best == kLongKey - 1) break;
+          }
+        }
+        if (best < MIN_MATCH) {  // no 5 anywhere: 4 or nothing
+          const uint32_t w4 = static_cast<uint32_t>(w0);
+          for (uint32_t q = chain4; q + MAX_DISTANCE >= now; q = c.prev4[q & kWindowMask]) {
+            if (Load32(c.base + (q - c.bias)) == w4) {
+              best = MIN_MATCH;
+              bestDistance = now - q;
+              break;
+            }
+          }
+        }
       }
     }
-    const uint32_t h4 = Hash4(here);
-    if (limit >= kLongKey) {
-      const uint32_t h8 = HashOf8(Load64(here));
-      if (best < limit) Walk(head8_[h8], prev8_, here, now, limit, &best, &bestDistance);
-      if (best < kLongKey) Walk(head4_[h4], prev4_, here, now, kLongKey - 1, &best, &bestDistance);
-      EnterLong(now, here);
-    } else if (best < limit) {
-      Walk(head4_[h4], prev4_, here, now, limit, &best, &bestDistance);
-    }
-    prev4_[now & kWindowMask] = head4_[h4];
-    head4_[h4] = now;
     if (best < MIN_MATCH) {
-      lastDistance_ = 0;
-      return 0;
+      best = 0;
+      bestDistance = 0;
     }
-    lastDistance_ = bestDistance;
+    *distance = bestDistance;
     return best;
   }
 
-  // Every candidate on a chain within the window; each must agree at the
-  // byte *best to do better.
-  void Walk(uint32_t q, const uint32_t* prev, const uint8_t* here, uint32_t now, uint32_t limit,
-            uint32_t* best, uint32_t* bestDistance) const {
-    for (; q + MAX_DISTANCE >= now && *best < limit; q = prev[q & kWindowMask]) {
-      const uint8_t* there = base_ + (q - bias_);
-      if (there[*best] != here[*best]) continue;
-      uint32_t len = Common(there, here, limit);
-      if (len > *best) {
-        *best = len;
-        *bestDistance = now - q;
-      }
-    }
+  // ChainLongest for the positions LongestRange does not walk inline:
+  // near the end of the input, or all where words cannot be compared. Out
+  // of line, so that the run positions' path through Longest stays small.
+#if defined(__GNUC__)
+  __attribute__((noinline))
+#endif
+  uint32_t
+  ChainLongestNearEnd(uint32_t p, uint32_t left) {
+    return ChainLongest<false>(Tables(), p, left, &lastDistance_);
   }
 
-  // Enters a non-run position.
+  // Enters a non-run position on the chains it belongs to: those with
+  // kLongKey bytes or more ahead on the 5- and 8-byte ones too (kLongest
+  // only).
   void Enter(uint32_t p, const uint8_t* here, uint32_t h4) {
     const uint32_t now = p + bias_;
-    if (mode_ == kLongest && end_ - p >= kLongKey) EnterLong(now, here);
+    if (mode_ == kLongest && end_ - p >= kLongKey) {
+      const uint64_t w = Load64(here);
+      const uint32_t h5 = HashOf5(w), h8 = HashOf8(w);
+      prev5_[now & kWindowMask] = head5_[h5];
+      head5_[h5] = now;
+      prev8_[now & kWindowMask] = head8_[h8];
+      head8_[h8] = now;
+    }
     prev4_[now & kWindowMask] = head4_[h4];
     head4_[h4] = now;
-  }
-
-  // Enters a position with kLongKey bytes or more ahead on the 5- and
-  // 8-byte chains (kLongest only).
-  void EnterLong(uint32_t now, const uint8_t* here) {
-    const uint64_t w = Load64(here);
-    const uint32_t h5 = HashOf5(w), h8 = HashOf8(w);
-    prev5_[now & kWindowMask] = head5_[h5];
-    head5_[h5] = now;
-    prev8_[now & kWindowMask] = head8_[h8];
-    head8_[h8] = now;
   }
 
   const uint8_t* base_ = nullptr;  // data + origin_
