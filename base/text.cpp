@@ -25,12 +25,4 @@ void TrimText(char* text) {
   text[end - start] = 0;
 }
 
-bool AppendText(char* text, uint32_t size, const char* source) {
-  size_t have = strlen(text);
-  size_t add = strlen(source);
-  if (have + add >= size) return false;
-  memcpy(text + have, source, add + 1);
-  return true;
-}
-
 }  // namespace popbox

@@ -22,8 +22,4 @@ bool EqualTextNoCase(const char* a, const char* b);
 // Removes every leading and trailing white-space byte, in place.
 void TrimText(char* text);
 
-// Copies `source` behind `text` when the result fits in `size` bytes (the
-// terminator included); otherwise leaves `text` unchanged and returns false.
-bool AppendText(char* text, uint32_t size, const char* source);
-
 }  // namespace popbox

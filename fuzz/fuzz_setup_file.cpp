@@ -1,7 +1,8 @@
 // The packer's verify and extract over arbitrary setup files. Input: eight
 // bytes for the PE security directory (where a signature would be, so that
 // the check of what follows the end record is reached), then the payload,
-// behind a small stub image (MZ, a PE header) in a memory file.
+// behind the tests' stand-in for the stub (tests/support/small_stub.h) in a
+// memory file.
 //
 // Either command may refuse the file but must not crash, leak or touch
 // memory outside its buffers. Extract writes into a fresh folder, made only
@@ -21,6 +22,7 @@
 #include "packer/common/codepage.h"
 #include "packer/common/packer_error.h"
 #include "packer/host/host_file.h"
+#include "tests/support/small_stub.h"
 
 extern "C" const char* __asan_default_options() {
   return "allocator_may_return_null=1:max_allocation_size_mb=64";
@@ -48,13 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* given = getenv("POPBOX_FUZZ_SCRATCH");
     char pattern[] = "/tmp/popbox-fuzz-XXXXXX";
     scratch = given ? given : mkdtemp(pattern);
-    uint8_t image[popbox::PAYLOAD_OFFSET] = {'M', 'Z'};
-    image[0x3C] = 64;
-    memcpy(image + 64, "PE\0\0", 4);
-    image[64 + 24] = 0x0B, image[64 + 25] = 0x01;  // PE32
-    if (fd < 0 || pwrite(fd, image, sizeof image, 0) != sizeof image) abort();
+    const std::vector<uint8_t> image = test::SmallStub(8192);
+    if (fd < 0 || pwrite(fd, image.data(), image.size(), 0) != ssize_t(image.size())) abort();
   }
-  constexpr off_t SECURITY_DIRECTORY = 64 + 24 + 96 + 4 * 8;
+  constexpr off_t SECURITY_DIRECTORY = test::DIRS + 4 * 8;
   if (ftruncate(fd, popbox::PAYLOAD_OFFSET) != 0 || pwrite(fd, data, 8, SECURITY_DIRECTORY) != 8 ||
       pwrite(fd, data + 8, size - 8, popbox::PAYLOAD_OFFSET) != ssize_t(size - 8)) {
     abort();

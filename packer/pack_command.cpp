@@ -2,7 +2,6 @@
 
 #include "packer/app_folder.h"
 #include "packer/branding/icon_file.h"
-#include "packer/branding/pe_image.h"
 #include "packer/branding/stub_branding.h"
 #include "packer/check.h"
 #include "packer/commands.h"
@@ -38,16 +37,10 @@ std::vector<uint8_t> ReadStub(const std::string& path) {
   if (stub.size() != PAYLOAD_OFFSET) {
     throw PackerError(DescribeFailure(path, "changed size while being read", 0));
   }
-  // A signed stub (the front of a signed setup, say) would carry a
-  // certificate table that no longer matches: the setup would fail its
-  // signature check. Sign the setup, not the stub.
+  // Every stub, branded or not: a signed one (the front of a signed setup,
+  // say) would carry a certificate table that no longer matches.
   try {
-    PeDirectory certificates = PeImage(stub).Directory(PE_DIRECTORY_SECURITY);
-    if (certificates.rva != 0 || certificates.size != 0) {
-      throw BrandError(
-          "is signed (it has a certificate table); use the unsigned stub and sign "
-          "the setup after packing");
-    }
+    CheckStub(stub);
   } catch (const BrandError& e) {
     throw PackerError(DescribeFailure(path, e.what(), 0));
   }

@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "install/install_paths.h"
 #include "packer/app_folder.h"
+#include "packer/branding/pe_image.h"
 #include "packer/check.h"
 #include "packer/commands.h"
 #include "packer/common/codepage.h"
@@ -22,20 +23,23 @@ namespace popbox {
 
 namespace {
 
-// The stub image: MZ, and a PE header inside the image. Returns the
-// offset of the PE header, or a problem.
-std::string CheckStubImage(const SetupReader& reader, uint32_t* peOffset) {
-  uint8_t dos[64];
-  if (reader.FileSize() < PAYLOAD_OFFSET || !reader.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' ||
-      dos[1] != 'Z') {
+// The stub image: PAYLOAD_OFFSET bytes that are a Windows program, read
+// with the headers pack reads a stub with. Sets `security` to the directory
+// that names a signature; returns a problem, or "".
+std::string CheckStubImage(const SetupReader& reader, PeDirectory* security) {
+  std::vector<uint8_t> image(PAYLOAD_OFFSET);
+  if (reader.FileSize() < PAYLOAD_OFFSET || !reader.ReadAt(0, image.data(), image.size()) ||
+      image[0] != 'M' || image[1] != 'Z') {
     return NOT_A_SETUP;
   }
-  *peOffset = Load32(dos + 0x3C);
-  uint8_t signature[4];
-  if (*peOffset < sizeof dos || *peOffset > PAYLOAD_OFFSET - 248 ||
-      !reader.ReadAt(*peOffset, signature, 4) || memcmp(signature, "PE\0\0", 4) != 0) {
-    return "has no PE header within its first " + std::to_string(PAYLOAD_OFFSET) +
-           " bytes; the stub image is not a Windows program";
+  try {
+    *security = PeImage(image).Directory(PE_DIRECTORY_SECURITY);
+  } catch (const BrandError& e) {
+    if (PeImage::HeaderOffset(image) == 0) {
+      return "has no PE header within its first " + std::to_string(PAYLOAD_OFFSET) +
+             " bytes; the stub image is not a Windows program";
+    }
+    return std::string("its stub image ") + e.what();
   }
   return "";
 }
@@ -44,22 +48,14 @@ std::string CheckStubImage(const SetupReader& reader, uint32_t* peOffset) {
 // signature: the PE security directory names them (after at most 7 bytes
 // of zero padding) up to the end of the file, and they hold a
 // WIN_CERTIFICATE of revision 2.0 with PKCS#7 signed data.
-std::string CheckTail(const SetupReader& reader, uint32_t peOffset, uint64_t payloadEnd) {
+std::string CheckTail(const SetupReader& reader, const PeDirectory& security, uint64_t payloadEnd) {
   uint64_t size = reader.FileSize();
   if (payloadEnd == size) return "";
   std::string refusal = std::to_string(size - payloadEnd) +
                         " bytes follow the end record, and they are not an Authenticode "
                         "signature";
-  uint8_t optional[2];
-  if (!reader.ReadAt(peOffset + 24, optional, 2)) return refusal;
-  uint16_t magic = Load16(optional);
-  uint32_t directories = peOffset + 24 + (magic == 0x20B ? 112 : 96);
-  uint8_t security[8];
-  if ((magic != 0x10B && magic != 0x20B) || !reader.ReadAt(directories + 4 * 8, security, 8)) {
-    return refusal;
-  }
-  uint64_t start = Load32(security);
-  uint64_t length = Load32(security + 4);
+  uint64_t start = security.rva;  // a file offset, for this directory
+  uint64_t length = security.size;
   if (start < payloadEnd || start - payloadEnd > 7 || start + length != size || length < 8) {
     return refusal;
   }
@@ -89,8 +85,8 @@ std::string PathKey(const CodePage& page, const std::string& name) {
 
 std::string CheckSetupLayout(SetupReader& reader, const CodePage& page,
                              std::vector<PackageRecord>* records, std::string* script) {
-  uint32_t peOffset = 0;
-  std::string image = CheckStubImage(reader, &peOffset);
+  PeDirectory security;
+  std::string image = CheckStubImage(reader, &security);
   if (!image.empty()) return image;
 
   std::map<std::string, uint32_t> seen;  // case-folded name -> type
@@ -150,7 +146,7 @@ std::string CheckSetupLayout(SetupReader& reader, const CodePage& page,
     }
     records->push_back({record.name, record.type, where});
   }
-  return CheckTail(reader, peOffset, reader.Offset());
+  return CheckTail(reader, security, reader.Offset());
 }
 
 bool VerifyCommand(const std::string& setupPath, const CodePage& page, std::ostream& report,

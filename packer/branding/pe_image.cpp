@@ -14,15 +14,20 @@ constexpr uint16_t MAX_SECTIONS = 96;  // the most Windows loads
 
 }  // namespace
 
+size_t PeImage::HeaderOffset(const std::vector<uint8_t>& file) {
+  ByteReader in(file.data(), file.size(), "the file");
+  if (!in.Has(0, 64) || file[0] != 'M' || file[1] != 'Z') return 0;
+  uint32_t pe = in.U32(0x3C);
+  return in.Has(pe, 24) && in.U32(pe) == 0x00004550 ? pe : 0;
+}
+
 PeImage::PeImage(const std::vector<uint8_t>& file) {
   ByteReader in(file.data(), file.size(), "the file");
   if (!in.Has(0, 64) || file[0] != 'M' || file[1] != 'Z') {
     throw BrandError("is no Windows program (it does not start with an MZ header)");
   }
-  uint32_t pe = in.U32(0x3C);
-  if (!in.Has(pe, 24) || in.U32(pe) != 0x00004550) {
-    throw BrandError("is no Windows program (no PE header where the MZ header points)");
-  }
+  const size_t pe = HeaderOffset(file);
+  if (pe == 0) throw BrandError("is no Windows program (no PE header where the MZ header points)");
   uint16_t sectionCount = in.U16(pe + 6);
   uint16_t optionalSize = in.U16(pe + 20);
   optionalHeader_ = pe + 24;

@@ -34,6 +34,11 @@ class PeImage {
   // Reads and checks the headers; throws BrandError saying what is wrong.
   explicit PeImage(const std::vector<uint8_t>& file);
 
+  // Where the PE header starts that the file's MZ header points to, or 0
+  // when there is none: no MZ header, or no PE signature there inside the
+  // file (the constructor's first two refusals).
+  static size_t HeaderOffset(const std::vector<uint8_t>& file);
+
   const std::vector<PeSection>& Sections() const { return sections_; }
   // A data directory; {0, 0} when the header has fewer entries.
   PeDirectory Directory(int index) const;

@@ -13,6 +13,15 @@ namespace popbox {
 
 namespace {
 
+// The stub's room: the bytes of its last section, which holds the
+// resources and runs to the end of the stub, and how many of them the
+// resources use now.
+struct ResourceRoom {
+  size_t offset = 0;  // file offset of the resource section
+  size_t size = 0;    // bytes from there to the end of the stub
+  size_t used = 0;    // size of the resource tree in it
+};
+
 struct Located {
   const PeSection* section = nullptr;
   ResourceRoom room;
@@ -21,12 +30,6 @@ struct Located {
 Located Locate(const PeImage& pe, size_t stubSize) {
   PeDirectory resources = pe.Directory(PE_DIRECTORY_RESOURCE);
   if (resources.rva == 0 || resources.size == 0) throw BrandError("has no resources");
-  PeDirectory security = pe.Directory(PE_DIRECTORY_SECURITY);
-  if (security.rva != 0 || security.size != 0) {
-    throw BrandError(
-        "is signed (it has a certificate table); brand an unsigned stub and sign "
-        "the setup afterwards");
-  }
   Located found;
   for (const PeSection& s : pe.Sections()) {
     if (s.virtualAddress == resources.rva) found.section = &s;
@@ -103,9 +106,15 @@ std::string Bytes(size_t n) { return std::to_string(n) + " bytes"; }
 
 }  // namespace
 
-ResourceRoom FindResourceRoom(const std::vector<uint8_t>& stub) {
+PeImage CheckStub(const std::vector<uint8_t>& stub) {
   PeImage pe(stub);
-  return Locate(pe, stub.size()).room;
+  PeDirectory certificates = pe.Directory(PE_DIRECTORY_SECURITY);
+  if (certificates.rva != 0 || certificates.size != 0) {
+    throw BrandError(
+        "is signed (it has a certificate table); use the unsigned stub and sign the setup after "
+        "packing");
+  }
+  return pe;
 }
 
 BrandedStub BrandStub(const std::vector<uint8_t>& stub, const std::string& stubPath,
@@ -147,7 +156,7 @@ BrandedStub BrandStub(const std::vector<uint8_t>& stub, const std::string& stubP
   uint32_t sectionAlignment = 0;
   size_t sizeOfImageField = 0, directoryField = 0, checksumField = 0;
   try {
-    PeImage pe(stub);
+    PeImage pe = CheckStub(stub);
     Located located = Locate(pe, stub.size());
     room = located.room;
     rva = located.section->virtualAddress;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "packer/branding/pe_image.h"
 #include "packer/branding/version_info.h"
 #include "payload/stub_image.h"
 
@@ -30,24 +31,19 @@ struct BrandedStub {
   std::vector<std::string> notes;  // icon images left out, one line each
 };
 
+// The headers of a stub that pack can write in front of a setup, branded
+// or not: a Windows program (PeImage's checks) without a certificate
+// table, since a signed stub's signature would not match the setup. Throws
+// BrandError (without SUBJECT) saying what is wrong.
+PeImage CheckStub(const std::vector<uint8_t>& stub);
+
 // The stub with its resources rewritten. Without any option the stub's
 // bytes come back unchanged. Everything is checked before a result is
-// made: the options, the icon file, the stub's headers, its room and its
+// made: the options, the icon file, the stub (CheckStub), its room and its
 // resource tree. Throws BrandError with a one-line message
 // "SUBJECT: error: what", SUBJECT being the icon file, the stub (named by
 // `stubPath`) or the option at fault.
 BrandedStub BrandStub(const std::vector<uint8_t>& stub, const std::string& stubPath,
                       const BrandOptions& options);
-
-// The stub's room: the bytes of its last section, which holds the
-// resources and runs to the end of the stub, and how many of them the
-// resources use now. Throws BrandError (without SUBJECT) when the stub has
-// no such room.
-struct ResourceRoom {
-  size_t offset = 0;  // file offset of the resource section
-  size_t size = 0;    // bytes from there to the end of the stub
-  size_t used = 0;    // size of the resource tree in it
-};
-ResourceRoom FindResourceRoom(const std::vector<uint8_t>& stub);
 
 }  // namespace popbox

@@ -61,10 +61,15 @@ Bytes Ico(const std::vector<IcoImage>& images) {
   return b;
 }
 
+// The resource tree, where the stub's headers say it lies.
 ResourceTree TreeOf(const Bytes& stub) {
-  popbox::PeDirectory d = PeImage(stub).Directory(popbox::PE_DIRECTORY_RESOURCE);
-  return popbox::ReadResourceTree(stub.data() + popbox::FindResourceRoom(stub).offset, d.size,
-                                  d.rva);
+  PeImage pe(stub);
+  popbox::PeDirectory d = pe.Directory(popbox::PE_DIRECTORY_RESOURCE);
+  for (const popbox::PeSection& s : pe.Sections()) {
+    if (s.virtualAddress == d.rva)
+      return popbox::ReadResourceTree(&stub[s.rawOffset], d.size, d.rva);
+  }
+  return {};
 }
 
 // What group 101 lists: "WxH/bits/bytes/id" per image.
