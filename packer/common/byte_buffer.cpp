@@ -59,15 +59,15 @@ void ByteBuffer::Release() {
 uint8_t* ByteBuffer::Resize(size_t size) {
   if (size > capacity_) {
 #if POPBOX_MAPPED_BUFFERS
-    constexpr size_t kHuge = size_t{2} << 20;
-    if (size >= kHuge) {
-      const size_t rounded = (size + kHuge - 1) / kHuge * kHuge;
+    constexpr size_t HUGE_PAGE = size_t{2} << 20;
+    if (size >= HUGE_PAGE) {
+      const size_t rounded = (size + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
       void* p;
       if (mapped_) {
         p = mremap(bytes_, capacity_, rounded, MREMAP_MAYMOVE);
       } else {
         Release();  // its bytes need not be kept: let their memory go first
-        p = MapAligned(rounded, kHuge);
+        p = MapAligned(rounded, HUGE_PAGE);
       }
       if (p == MAP_FAILED) throw std::bad_alloc();
       madvise(p, rounded, MADV_HUGEPAGE);

@@ -10,7 +10,7 @@
 // differ.
 //
 // Memory is the input plus one plan byte per position (and two for a
-// distance, up to kKept bytes of input), and the work is cut into
+// distance, up to KEPT bytes of input), and the work is cut into
 // pieces so that several threads share it:
 //  1. Plan, per piece, in parallel: the match finder (match_finder.h),
 //     primed with the MAX_DISTANCE bytes before the piece, writes Lmax(i)
@@ -18,7 +18,7 @@
 //     are kept; then the backward shortest-path pass over the
 //     piece overwrites each with the chosen token. The costs of the next
 //     piece are not known yet, so that pass assumes 0 for them. Each piece
-//     keeps the Lmax of its last kTail positions and its first 127 costs.
+//     keeps the Lmax of its last TAIL positions and its first 127 costs.
 //  2. Fix up, sequentially from the last piece back: the last piece is
 //     exact (its end is the end of the input). For the one before, the pass
 //     is run again from its end, with the real costs of the next piece,
@@ -67,25 +67,25 @@ namespace popbox {
 namespace {
 
 // Plan bytes after the parse: the token that starts at a position.
-constexpr uint8_t kLiteral = 0;  // 1..MAX_RUN: a run of that many
-constexpr uint8_t kMatch = 128;  // kMatch + length: a back-reference
-static_assert(MAX_RUN < kMatch && kMatch + MAX_MATCH <= 0xFF, "token codes fit a byte");
+constexpr uint8_t PLAN_LITERAL = 0;  // 1..MAX_RUN: a run of that many
+constexpr uint8_t PLAN_MATCH = 128;  // PLAN_MATCH + length: a back-reference
+static_assert(MAX_RUN < PLAN_MATCH && PLAN_MATCH + MAX_MATCH <= 0xFF, "token codes fit a byte");
 
 inline size_t TokenLength(uint8_t code) {
-  return code == kLiteral ? 1 : code < kMatch ? code : code - kMatch;
+  return code == PLAN_LITERAL ? 1 : code < PLAN_MATCH ? code : code - PLAN_MATCH;
 }
 
-constexpr uint64_t kTokenCost = 3;  // DF c f
-constexpr size_t kReach = MAX_RUN;  // no edge reaches further
-constexpr size_t kRing = 256;       // costs of i..i+255 during the backward pass
-static_assert(kRing > kReach && kReach >= MAX_MATCH, "the ring must cover the longest edge");
+constexpr uint64_t TOKEN_COST = 3;  // DF c f
+constexpr size_t REACH = MAX_RUN;   // no edge reaches further
+constexpr size_t RING = 256;        // costs of i..i+255 during the backward pass
+static_assert(RING > REACH && REACH >= MAX_MATCH, "the ring must cover the longest edge");
 
-constexpr size_t kMinPiece = 2 * kRing;
-constexpr size_t kDefaultPiece = size_t{1} << 20;
-constexpr size_t kMaxPieces = 1024;         // bounds the per-piece side data
-constexpr size_t kTail = 8192;              // Lmax kept per piece for the fix-up
-constexpr size_t kChunk = size_t{1} << 20;  // input bytes per output chunk
-constexpr size_t kMaxChunksInFlight = 8;
+constexpr size_t MIN_PIECE = 2 * RING;
+constexpr size_t DEFAULT_PIECE = size_t{1} << 20;
+constexpr size_t MAX_PIECES = 1024;        // bounds the per-piece side data
+constexpr size_t TAIL = 8192;              // Lmax kept per piece for the fix-up
+constexpr size_t CHUNK = size_t{1} << 20;  // input bytes per output chunk
+constexpr size_t MAX_CHUNKS_IN_FLIGHT = 8;
 
 // The backward shortest-path pass. Step(i) needs the costs of i+1..i+127,
 // kept in a ring, and the run targets i+1..i+min(127, run at i) in a
@@ -104,7 +104,7 @@ constexpr size_t kMaxChunksInFlight = 8;
 // cost(j) <= cost(a) + 252. Their low 16 bits therefore order them too, as
 // differences from the first one's, 8 at a time where SSE2 is there.
 #if defined(__SSE2__)
-// kDrop.lanes[w - 1]: 0 in the first w of 16 lanes, 0x7FFF in the others;
+// DROP.lanes[w - 1]: 0 in the first w of 16 lanes, 0x7FFF in the others;
 // added with saturation to key differences (below 2^12 either way), it
 // lifts every lane past the w-th above all the others.
 struct DropLanes {
@@ -114,7 +114,7 @@ struct DropLanes {
       for (int lane = w + 1; lane < 16; ++lane) lanes[w][lane] = 0x7FFF;
   }
 };
-constexpr DropLanes kDrop;
+constexpr DropLanes DROP;
 #endif
 
 class Parse {
@@ -124,10 +124,10 @@ class Parse {
     memset(low_, 0, sizeof low_);
   }
 
-  // Ready for Step(end - 1): the costs of end..end+kReach-1 are boundary[]
+  // Ready for Step(end - 1): the costs of end..end+REACH-1 are boundary[]
   // (all 0 when null; those past the input are never read).
   void Begin(size_t end, const uint64_t* boundary) {
-    for (size_t k = kReach; k-- > 0;) Record(end + k, boundary ? boundary[k] : 0);
+    for (size_t k = REACH; k-- > 0;) Record(end + k, boundary ? boundary[k] : 0);
     next_ = Cost(end);
     front_ = back_ = 0;
     if (end >= 1 && end < size_ && data_[end] == data_[end - 1]) {
@@ -158,7 +158,7 @@ class Parse {
     next_ = next;
   }
 
-  uint64_t Cost(size_t i) const { return cost_[i % kRing]; }
+  uint64_t Cost(size_t i) const { return cost_[i % RING]; }
 
  private:
   static_assert(MAX_MATCH - MIN_MATCH + 1 <= 16, "one window of 16 keys");
@@ -171,23 +171,23 @@ class Parse {
          uint64_t& next) {
     const uint8_t byte = data[i];
     uint64_t best = next + (byte == ESCAPE_BYTE ? 2 : 1);
-    uint8_t choice = kLiteral;
+    uint8_t choice = PLAN_LITERAL;
     if (!(i + 1 < size && data[i + 1] == byte)) {
       // No run beyond one byte, which never beats the literal: the queue
       // is just i+1.
       front = back = 0;
-      queue_[--front % kRing] = i + 1;
+      queue_[--front % RING] = i + 1;
       if (longest < MIN_MATCH) {
         Record(i, best);
         next = best;
-        return kLiteral;
+        return PLAN_LITERAL;
       }
     } else {
       Enter(i + 1, front, back);
-      if (queue_[(back - 1) % kRing] > i + MAX_RUN) --back;
-      const size_t runTarget = queue_[(back - 1) % kRing];
-      if (Cost(runTarget) + kTokenCost < best) {
-        best = Cost(runTarget) + kTokenCost;
+      if (queue_[(back - 1) % RING] > i + MAX_RUN) --back;
+      const size_t runTarget = queue_[(back - 1) % RING];
+      if (Cost(runTarget) + TOKEN_COST < best) {
+        best = Cost(runTarget) + TOKEN_COST;
         choice = static_cast<uint8_t>(runTarget - i);
       }
     }
@@ -198,10 +198,10 @@ class Parse {
     const int64_t key = LeastKey(a, width);
     const size_t target = a + ((static_cast<uint64_t>(-key) - a) & 15);
     const uint64_t viaMatch =
-        static_cast<uint64_t>(key + static_cast<int64_t>(target)) / 16 + kTokenCost;
+        static_cast<uint64_t>(key + static_cast<int64_t>(target)) / 16 + TOKEN_COST;
     const bool match = longest >= MIN_MATCH && viaMatch < best;
     best = match ? viaMatch : best;
-    choice = match ? static_cast<uint8_t>(kMatch + (target - i)) : choice;
+    choice = match ? static_cast<uint8_t>(PLAN_MATCH + (target - i)) : choice;
 
     Record(i, best);
     next = best;
@@ -209,20 +209,20 @@ class Parse {
   }
 
   void Record(size_t j, uint64_t cost) {
-    const size_t r = j % kRing;
+    const size_t r = j % RING;
     cost_[r] = cost;
     const int16_t low = static_cast<int16_t>(cost * 16 - j);
     low_[r] = low;
-    if (r < 16) low_[r + kRing] = low;  // the copy a window read from near the end takes
+    if (r < 16) low_[r + RING] = low;  // the copy a window read from near the end takes
   }
 
   // The least of the `width` (1..16) keys of a, a+1, ...
   int64_t LeastKey(size_t a, uint32_t width) const {
-    const size_t r = a % kRing;
+    const size_t r = a % RING;
     const int64_t key = static_cast<int64_t>(cost_[r] * 16) - static_cast<int64_t>(a);
 #if defined(__SSE2__)
     const __m128i first = _mm_set1_epi16(low_[r]);
-    const __m128i* drop = reinterpret_cast<const __m128i*>(kDrop.lanes[width - 1]);
+    const __m128i* drop = reinterpret_cast<const __m128i*>(DROP.lanes[width - 1]);
     const __m128i* low = reinterpret_cast<const __m128i*>(low_ + r);
     const __m128i x = _mm_adds_epi16(_mm_sub_epi16(_mm_loadu_si128(low), first), drop[0]);
     const __m128i y = _mm_adds_epi16(_mm_sub_epi16(_mm_loadu_si128(low + 1), first), drop[1]);
@@ -241,39 +241,39 @@ class Parse {
 
   void Enter(size_t target, size_t& front, size_t& back) {
     const uint64_t c = Cost(target);
-    while (front != back && Cost(queue_[front % kRing]) > c) ++front;
-    queue_[--front % kRing] = target;
+    while (front != back && Cost(queue_[front % RING]) > c) ++front;
+    queue_[--front % RING] = target;
   }
 
   const uint8_t* data_;
   size_t size_;
-  uint64_t cost_[kRing];
-  // The low 16 bits of the key 16 * cost(j) - j, at j % kRing; the first 16
-  // once more kRing later, so that a window of 16 never wraps.
-  int16_t low_[kRing + 16];
-  size_t queue_[kRing];
+  uint64_t cost_[RING];
+  // The low 16 bits of the key 16 * cost(j) - j, at j % RING; the first 16
+  // once more RING later, so that a window of 16 never wraps.
+  int16_t low_[RING + 16];
+  size_t queue_[RING];
   size_t front_ = 0, back_ = 0;  // ring indices, wrapping; empty when equal
   // cost(i + 1) for the next Step(i), carried in a register through Steps
   // rather than read back from the ring the step before has just written.
   uint64_t next_ = 0;
 };
 
-// Inputs up to kKept bytes keep the match finder's distances, 2 bytes a
+// Inputs up to KEPT bytes keep the match finder's distances, 2 bytes a
 // position, which spares the writer a second search; larger ones search
 // again rather than hold three times their size. Their plan and distances
 // reuse the buffers of the caller's EncoderScratch, which grow to the
 // largest of them, so that packing many files does not fault the same
 // memory in again for each.
-constexpr size_t kKept = size_t{16} << 20;
+constexpr size_t KEPT = size_t{16} << 20;
 
 struct Piece {
   size_t start = 0, end = 0;
-  std::vector<uint8_t> tail;   // Lmax of end - tail.size() .. end - 1
-  uint64_t head[kReach] = {};  // the costs of start.. as the piece's own pass found them
+  std::vector<uint8_t> tail;  // Lmax of end - tail.size() .. end - 1
+  uint64_t head[REACH] = {};  // the costs of start.. as the piece's own pass found them
 };
 
 // Lmax(i) for i falling from a piece's end during its fix-up: the saved
-// tail first, then recomputed kTail at a time by a scan primed MAX_DISTANCE
+// tail first, then recomputed TAIL at a time by a scan primed MAX_DISTANCE
 // before.
 class Longests {
  public:
@@ -284,9 +284,9 @@ class Longests {
   uint32_t At(size_t i) {
     if (i < low_) {
       const size_t high = low_;
-      low_ = high - piece_.start > kTail ? high - kTail : piece_.start;
+      low_ = high - piece_.start > TAIL ? high - TAIL : piece_.start;
       const size_t origin = low_ > MAX_DISTANCE ? low_ - MAX_DISTANCE : 0;
-      finder_.Start(data_, size_, origin, high - origin, MatchFinder::kLongest);
+      finder_.Start(data_, size_, origin, high - origin, MatchFinder::Mode::Longest);
       for (size_t p = origin; p < low_; ++p) finder_.Skip(p);
       buffer_.resize(high - low_);
       finder_.LongestRange(low_, high, buffer_.data());
@@ -313,7 +313,7 @@ MatchFinder& OwnFinder(std::unique_ptr<MatchFinder>& finder) {
 
 struct EncoderScratch::Parts {
   MatchFinder finder;
-  ByteBuffer plan;       // up to kKept bytes
+  ByteBuffer plan;       // up to KEPT bytes
   ByteBuffer distances;  // 2 bytes for each of the plan's
   ByteBuffer out,
       check;  // a chunk's packed bytes and its unpacked copy, when written on one thread
@@ -358,16 +358,16 @@ OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOp
   if (!options.scratch) s.ownScratch.reset(new EncoderScratch);
   s.scratch = (options.scratch ? options.scratch : s.ownScratch.get())->parts.get();
   if (size == 0) return;
-  s.keepPlan = options.scratch && size <= kKept;
+  s.keepPlan = options.scratch && size <= KEPT;
   if (s.keepPlan) std::swap(s.plan, s.scratch->plan);
   s.plan.Resize(size);
-  if (!options.searchDistances && size <= kKept) {
+  if (!options.searchDistances && size <= KEPT) {
     std::swap(s.distances, s.scratch->distances);
     s.kept = reinterpret_cast<uint16_t*>(s.distances.Resize(2 * size));
   }
 
-  size_t pieceSize = options.pieceSize ? std::max(options.pieceSize, kMinPiece) : kDefaultPiece;
-  pieceSize = std::max(pieceSize, (size + kMaxPieces - 1) / kMaxPieces);
+  size_t pieceSize = options.pieceSize ? std::max(options.pieceSize, MIN_PIECE) : DEFAULT_PIECE;
+  pieceSize = std::max(pieceSize, (size + MAX_PIECES - 1) / MAX_PIECES);
   const size_t count = std::max<size_t>(1, size / pieceSize);
   s.pieces.resize(count);
   for (size_t k = 0; k < count; ++k) {
@@ -390,8 +390,8 @@ OptimalEncoder::OptimalEncoder(const uint8_t* data, size_t size, const OptimalOp
     if (s.options.progress) s.options.progress(planned.load());
   });
 
-  uint64_t boundary[kReach];
-  std::copy(s.pieces.back().head, s.pieces.back().head + kReach, boundary);
+  uint64_t boundary[REACH];
+  std::copy(s.pieces.back().head, s.pieces.back().head + REACH, boundary);
   MatchFinder& finder = s.scratch->finder;
   for (size_t k = count - 1; k-- > 0;) {
     s.FixUp(s.pieces[k], boundary, finder);
@@ -408,20 +408,20 @@ uint64_t OptimalEncoder::PackedSize() const { return state_->packedSize; }
 void OptimalEncoder::State::PlanPiece(Piece& piece, MatchFinder& finder) {
   const size_t start = piece.start, end = piece.end;
   const size_t origin = start > MAX_DISTANCE ? start - MAX_DISTANCE : 0;
-  finder.Start(data, size, origin, end - origin, MatchFinder::kLongest);
+  finder.Start(data, size, origin, end - origin, MatchFinder::Mode::Longest);
   for (size_t p = origin; p < start; ++p) finder.Skip(p);
   finder.LongestRange(start, end, plan.data() + start, kept ? kept + start : nullptr);
   if (end < size)
-    piece.tail.assign(plan.data() + end - std::min(kTail, end - start), plan.data() + end);
+    piece.tail.assign(plan.data() + end - std::min(TAIL, end - start), plan.data() + end);
 
   Parse parse(data, size);
   parse.Begin(end, nullptr);
   parse.Steps(start, end, plan.data());
-  for (size_t k = 0; k < kReach; ++k) piece.head[k] = parse.Cost(start + k);
+  for (size_t k = 0; k < REACH; ++k) piece.head[k] = parse.Cost(start + k);
 }
 
-// On entry `boundary` holds the real costs of piece.end..+kReach-1; on exit
-// those of piece.start..+kReach-1.
+// On entry `boundary` holds the real costs of piece.end..+REACH-1; on exit
+// those of piece.start..+REACH-1.
 void OptimalEncoder::State::FixUp(Piece& piece, uint64_t* boundary, MatchFinder& finder) {
   const size_t start = piece.start, end = piece.end;
   Parse assumed(data, size), real(data, size);
@@ -438,18 +438,18 @@ void OptimalEncoder::State::FixUp(Piece& piece, uint64_t* boundary, MatchFinder&
     const uint64_t o = real.Cost(i) - assumed.Cost(i);
     streak = streak != 0 && o == offset ? streak + 1 : 1;
     offset = o;
-    if (streak == kReach) break;  // positions i..i+126 agree: so does all before
+    if (streak == REACH) break;  // positions i..i+126 agree: so does all before
   }
-  for (size_t k = 0; k < kReach; ++k) {
+  for (size_t k = 0; k < REACH; ++k) {
     const size_t p = start + k;
     boundary[k] = p < i ? piece.head[k] + offset : real.Cost(p);
   }
 }
 
 // Each output chunk ends where the first token at or past the next
-// multiple of kChunk after its start begins: the next chunk's start.
+// multiple of CHUNK after its start begins: the next chunk's start.
 static size_t ChunkBoundary(size_t start, size_t size) {
-  return std::min(size, (start / kChunk + 1) * kChunk);
+  return std::min(size, (start / CHUNK + 1) * CHUNK);
 }
 
 // The chunk starts, found by a walk along the chosen tokens, literal
@@ -465,7 +465,7 @@ class ChunkWalk {
     size_t p = position_;
     const size_t boundary = ChunkBoundary(p, size_);
     while (p < boundary) {
-      if (plan_[p] != kLiteral) {
+      if (plan_[p] != PLAN_LITERAL) {
         p += TokenLength(plan_[p]);
         continue;
       }
@@ -474,7 +474,7 @@ class ChunkWalk {
         memcpy(&word, plan_ + p, 8);
         if (word) break;
       }
-      while (p < boundary && plan_[p] == kLiteral) ++p;
+      while (p < boundary && plan_[p] == PLAN_LITERAL) ++p;
     }
     if (p > size_) throw std::logic_error("OptimalEncoder: the tokens overrun the input");
     position_ = p;
@@ -494,7 +494,7 @@ size_t OptimalEncoder::State::WriteChunk(size_t from, size_t boundary, ByteBuffe
                                          ByteBuffer* scratch, MatchFinder& finder) const {
   const size_t origin = from > MAX_DISTANCE ? from - MAX_DISTANCE : 0;
   const size_t reach = std::min(size, boundary + MAX_RUN);  // no token ends further
-  if (!kept) finder.Start(data, size, origin, reach - origin, MatchFinder::kNearest);
+  if (!kept) finder.Start(data, size, origin, reach - origin, MatchFinder::Mode::Nearest);
 
   // At most 2 bytes per input byte: the parse never takes a token that
   // costs more than the literals it replaces (checked all the same).
@@ -507,15 +507,15 @@ size_t OptimalEncoder::State::WriteChunk(size_t from, size_t boundary, ByteBuffe
     if (oEnd - o < 3) throw std::logic_error("OptimalEncoder: a chunk outgrew its buffer");
     const uint8_t code = plan.data()[p];
     const uint8_t byte = data[p];
-    if (code == kLiteral) {
+    if (code == PLAN_LITERAL) {
       do {
         o = PutLiteral(o, data[p]);
-      } while (++p < boundary && plan.data()[p] == kLiteral && oEnd - o >= 2);
-    } else if (code < kMatch) {
+      } while (++p < boundary && plan.data()[p] == PLAN_LITERAL && oEnd - o >= 2);
+    } else if (code < PLAN_MATCH) {
       o = PutRun(o, code, byte);
       p += code;
     } else {
-      const uint32_t length = code - kMatch;
+      const uint32_t length = code - PLAN_MATCH;
       const uint32_t distance = kept ? kept[p] : finder.Nearest(p, length);
       if (distance == 0) throw std::logic_error("OptimalEncoder: no match where one was found");
       o = PutMatch(o, length, distance);
@@ -545,11 +545,11 @@ void OptimalEncoder::Write(const std::function<void(const uint8_t*, size_t)>& si
   if (s.size == 0) return;
 
   std::vector<size_t> starts{0};  // starts[c], starts[c+1]: chunk c; never reallocated
-  starts.reserve(s.size / kChunk + 2);
+  starts.reserve(s.size / CHUNK + 2);
   struct Slot {
     ByteBuffer out, scratch;
   };
-  const size_t window = std::min<size_t>(2 * s.options.jobs, kMaxChunksInFlight);
+  const size_t window = std::min<size_t>(2 * s.options.jobs, MAX_CHUNKS_IN_FLIGHT);
   std::vector<Slot> slots(window);
   uint64_t packed = 0;
   auto deliver = [&](size_t c, Slot& slot) {
@@ -562,7 +562,7 @@ void OptimalEncoder::Write(const std::function<void(const uint8_t*, size_t)>& si
     if (s.options.progress) s.options.progress(s.size + starts[c + 1]);
   };
 
-  if (s.options.jobs == 1 || s.size <= kChunk) {
+  if (s.options.jobs == 1 || s.size <= CHUNK) {
     // The caller's buffers, kept from file to file: fresh ones would be
     // faulted in and zeroed by the system for each.
     Slot& slot = slots[0];

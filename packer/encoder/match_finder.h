@@ -55,19 +55,19 @@ namespace popbox {
 
 class MatchFinder {
  public:
-  enum Mode {
-    kLongest,  // Longest(Range) and Skip(Range): both chains
-    kNearest,  // Nearest(): the 4-byte chain is enough
+  enum class Mode {
+    Longest,  // Longest(Range) and Skip(Range): every chain
+    Nearest,  // Nearest(): the 4-byte chain is enough
   };
 
   // The most positions one scan may visit.
-  static constexpr size_t kMaxSpan = size_t{1} << 31;
+  static constexpr size_t MAX_SPAN = size_t{1} << 31;
 
-  // Starts a scan of data[0, size) at `origin`. In kLongest mode positions
+  // Starts a scan of data[0, size) at `origin`. In Longest mode positions
   // origin, origin+1, ... must then be visited in order, each exactly once,
-  // by Longest(Range) or Skip(Range); in kNearest mode Nearest is asked at
+  // by Longest(Range) or Skip(Range); in Nearest mode Nearest is asked at
   // rising positions and enters the rest itself. At most `span` positions,
-  // span <= kMaxSpan, and none past them: runs are measured only as far as
+  // span <= MAX_SPAN, and none past them: runs are measured only as far as
   // those need. `size` must stay below 2^32 - 1.
   void Start(const uint8_t* data, size_t size, size_t origin, size_t span, Mode mode) {
     base_ = data + origin;
@@ -78,24 +78,24 @@ class MatchFinder {
     // Positions go on rising from one scan to the next, so whatever the
     // tables hold from earlier scans lies out of the window; they are
     // cleared only when positions would overflow.
-    const uint64_t bias = uint64_t{limit_} + kWindowSize;
-    const bool fresh = head4_.empty() || (mode == kLongest && head8_.empty()) ||
-                       bias + span + kWindowSize > 0xFFFFFFFFu;
+    const uint64_t bias = uint64_t{limit_} + WINDOW_SIZE;
+    const bool fresh = head4_.empty() || (mode == Mode::Longest && head8_.empty()) ||
+                       bias + span + WINDOW_SIZE > 0xFFFFFFFFu;
     if (fresh) {
-      head4_.assign(size_t{1} << kHashBits, 0);
-      if (mode == kLongest || !head8_.empty()) {
-        head5_.assign(size_t{1} << kHashBits, 0);
-        head8_.assign(size_t{1} << kHashBits, 0);
+      head4_.assign(size_t{1} << HASH_BITS, 0);
+      if (mode == Mode::Longest || !head8_.empty()) {
+        head5_.assign(size_t{1} << HASH_BITS, 0);
+        head8_.assign(size_t{1} << HASH_BITS, 0);
       }
-      bias_ = kWindowSize;
+      bias_ = WINDOW_SIZE;
     } else {
       bias_ = static_cast<uint32_t>(bias);
     }
     limit_ = bias_ + static_cast<uint32_t>(span);
     span_ = static_cast<uint32_t>(span);
     runCount_ = 0;
-    for (uint32_t& k : lastRunOf_) k = kNoRun;
-    for (uint32_t& k : lastAlike_) k = kNoRun;
+    for (uint32_t& k : lastRunOf_) k = NO_RUN;
+    for (uint32_t& k : lastAlike_) k = NO_RUN;
     runStart_ = runEnd_ = 0;
     lastDistance_ = 0;
   }
@@ -120,10 +120,11 @@ class MatchFinder {
   // Longest(pos) for pos = from..to-1, into out[pos - from], and when
   // `distances` is not null a distance at which that length matches into
   // distances[pos - from] (0 with none). The same answers; the common case
-  // (no run, FAR bytes ahead) runs in one loop with the walk inline.
+  // (no run, more than WORDS_AHEAD bytes ahead) runs in one loop with the
+  // walk inline.
   void LongestRange(size_t from, size_t to, uint8_t* out, uint16_t* distances = nullptr) {
     const uint32_t first = Relative(from), last = Relative(to);
-    const uint32_t end = end_, farEnd = kFastPath && end > FAR ? end - FAR : 0;
+    const uint32_t end = end_, wordsEnd = FAST_PATH && end > WORDS_AHEAD ? end - WORDS_AHEAD : 0;
     // Locals, not members: a store to out[] may alias any member, which
     // would make the compiler load them all again at every position.
     const Chains chains = Tables();
@@ -131,7 +132,7 @@ class MatchFinder {
     uint32_t lastDistance = lastDistance_;
     for (uint32_t p = first; p < last; ++p) {
       const uint8_t* here = chains.base + p;
-      if (p >= farEnd || (p > runStart && p + MIN_MATCH <= runEnd) ||
+      if (p >= wordsEnd || (p > runStart && p + MIN_MATCH <= runEnd) ||
           Load32(here) == here[0] * 0x01010101u) {  // InsideRun(p), StartsRun(p)
         lastDistance_ = lastDistance;
         out[p - first] = static_cast<uint8_t>(Longest(p + origin_));
@@ -149,7 +150,7 @@ class MatchFinder {
   }
 
   // The nearest distance at which `length` (MIN_MATCH..the longest match)
-  // bytes match at pos, or 0 when there is none. Enters pos. In kNearest
+  // bytes match at pos, or 0 when there is none. Enters pos. In Nearest
   // mode positions need not be visited one by one: those not yet entered
   // are entered here, and only the MAX_DISTANCE before pos, since no later
   // query reaches further back (a run cut off there starts there, as at the
@@ -171,7 +172,7 @@ class MatchFinder {
     const uint32_t h = Hash4(here);
     const uint32_t now = p + bias_;
     uint32_t found = 0;
-    for (uint32_t q = head4_[h]; q + MAX_DISTANCE >= now; q = prev4_[q & kWindowMask]) {
+    for (uint32_t q = head4_[h]; q + MAX_DISTANCE >= now; q = prev4_[q & WINDOW_MASK]) {
       if (Common(base_ + (q - bias_), here, length) == length) {
         found = now - q;
         break;
@@ -193,14 +194,14 @@ class MatchFinder {
         continue;
       }
       const uint32_t w = Load32(base_ + p);
-      if (w == base_[p] * 0x01010101u || mode_ != kNearest) {
+      if (w == base_[p] * 0x01010101u || mode_ != Mode::Nearest) {
         Skip(p + origin_);
         ++p;
         continue;
       }
       const uint32_t now = p + bias_;
       const uint32_t h = HashOf4(w);
-      prev4_[now & kWindowMask] = head4[h];
+      prev4_[now & WINDOW_MASK] = head4[h];
       head4[h] = now;
       ++p;
     }
@@ -220,35 +221,35 @@ class MatchFinder {
   }
 
  private:
-  static constexpr uint32_t kHashBits = 16;
+  static constexpr uint32_t HASH_BITS = 16;
   // LongestRange's inline walks read words in memory order (little-endian,
   // GCC builtins); elsewhere every position takes the general path.
 #if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  static constexpr bool kFastPath = true;
+  static constexpr bool FAST_PATH = true;
 #else
-  static constexpr bool kFastPath = false;
+  static constexpr bool FAST_PATH = false;
 #endif
-  static constexpr uint32_t kWindowSize = 2048;  // chain ring: a slot is reused 2048 later
-  static constexpr uint32_t kWindowMask = kWindowSize - 1;
-  static constexpr uint32_t kLongKey = 8;
+  static constexpr uint32_t WINDOW_SIZE = 2048;  // chain ring: a slot is reused 2048 later
+  static constexpr uint32_t WINDOW_MASK = WINDOW_SIZE - 1;
+  static constexpr uint32_t LONG_KEY = 8;
   // A position with more bytes than this ahead has its candidates measured
   // a word at a time, up to MAX_MATCH, without a check of the end.
-  static constexpr uint32_t FAR = MAX_MATCH + 8;
+  static constexpr uint32_t WORDS_AHEAD = MAX_MATCH + 8;
   // Maximal runs of MIN_MATCH or more within a window: fewer than 2048 / 4 + 2.
-  static constexpr uint32_t kRunRing = 1024;
-  static constexpr uint32_t kMaxGain = MAX_MATCH - MIN_MATCH;
-  static_assert(MAX_DISTANCE < kWindowSize, "the chain ring must cover the window");
-  static_assert(kLongKey == 8, "4..7 are measured within one 8-byte word");
+  static constexpr uint32_t RUN_RING = 1024;
+  static constexpr uint32_t MAX_GAIN = MAX_MATCH - MIN_MATCH;
+  static_assert(MAX_DISTANCE < WINDOW_SIZE, "the chain ring must cover the window");
+  static_assert(LONG_KEY == 8, "4..7 are measured within one 8-byte word");
 
   struct Run {
     uint32_t start, end;     // relative positions; start clamped to the origin
-    uint32_t previous;       // index of the previous run of the same byte, or kNoRun
+    uint32_t previous;       // index of the previous run of the same byte, or NO_RUN
     uint32_t previousAlike;  // the same, among runs whose next byte hashes alike
   };
-  static constexpr uint32_t kNoRun = 0xFFFFFFFFu;
+  static constexpr uint32_t NO_RUN = 0xFFFFFFFFu;
   // Runs are also linked by their byte and the byte after them, hashed:
   // an earlier run adds to a match only if the bytes after both agree.
-  static constexpr uint32_t kAlikeKeys = 1024;
+  static constexpr uint32_t ALIKE_KEYS = 1024;
   static uint32_t AlikeKey(uint8_t run, uint8_t next) {
     return ((run << 8 | next) * 2654435761u) >> 22;
   }
@@ -257,9 +258,9 @@ class MatchFinder {
 
   // The current run, and the run a link names: null for none, or for one
   // the ring has since let go.
-  const Run& Latest() const { return runs_[(runCount_ - 1) % kRunRing]; }
+  const Run& Latest() const { return runs_[(runCount_ - 1) % RUN_RING]; }
   const Run* Linked(uint32_t k) const {
-    return k != kNoRun && runCount_ - k <= kRunRing ? &runs_[k % kRunRing] : nullptr;
+    return k != NO_RUN && runCount_ - k <= RUN_RING ? &runs_[k % RUN_RING] : nullptr;
   }
 
   static uint32_t Load32(const uint8_t* p) {
@@ -274,13 +275,13 @@ class MatchFinder {
   }
   // Hashes of the first 4, 5 and 8 bytes of a word read in memory order.
   static uint32_t HashOf4(uint64_t w) {
-    return (static_cast<uint32_t>(w) * 2654435761u) >> (32 - kHashBits);
+    return (static_cast<uint32_t>(w) * 2654435761u) >> (32 - HASH_BITS);
   }
   static uint32_t HashOf5(uint64_t w) {
-    return static_cast<uint32_t>(((w << 24) * 0xC2B2AE3D27D4EB4Full) >> (64 - kHashBits));
+    return static_cast<uint32_t>(((w << 24) * 0xC2B2AE3D27D4EB4Full) >> (64 - HASH_BITS));
   }
   static uint32_t HashOf8(uint64_t w) {
-    return static_cast<uint32_t>((w * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
+    return static_cast<uint32_t>((w * 0x9E3779B97F4A7C15ull) >> (64 - HASH_BITS));
   }
   uint32_t Hash4(const uint8_t* p) const { return HashOf4(Load32(p)); }
 
@@ -326,9 +327,9 @@ class MatchFinder {
     while (e < stop && base_[e] == b) ++e;
     runStart_ = p;
     runEnd_ = e;
-    tableFor_ = kNoTable;
+    tableFor_ = NO_TABLE;
     const uint32_t alike = AlikeKey(b, e < end_ ? base_[e] : 0);
-    runs_[runCount_ % kRunRing] =
+    runs_[runCount_ % RUN_RING] =
         Run{p, e, lastRunOf_[b], lastAlike_[alike]};  // seen by later runs only
     lastRunOf_[b] = runCount_;
     lastAlike_[alike] = runCount_++;
@@ -393,7 +394,7 @@ class MatchFinder {
     return best >= MIN_MATCH ? best : 0;
   }
 
-  uint32_t GainCap(uint32_t e) const { return end_ - e < kMaxGain ? end_ - e : kMaxGain; }
+  uint32_t GainCap(uint32_t e) const { return end_ - e < MAX_GAIN ? end_ - e : MAX_GAIN; }
 
   // gain_[r], r = MIN_MATCH..MAX_MATCH-1: how far the bytes behind an
   // earlier run of at least r bytes, ending within MAX_DISTANCE of this
@@ -468,9 +469,9 @@ class MatchFinder {
   // the top of this file tells. *distance comes in as the previous
   // position's distance (0 for none), which is tried first, and goes out
   // as the nearest distance found for that length (0 for none). Enters p on
-  // the chains. With kFar, more than FAR bytes are left, and candidates are
-  // compared a word at a time without regard to the end of the input.
-  template <bool kFar>
+  // the chains. With BY_WORDS, more than WORDS_AHEAD bytes are left, and
+  // candidates are compared a word at a time without regard to the end.
+  template <bool BY_WORDS>
 #if defined(__GNUC__)
   __attribute__((always_inline))
 #endif
@@ -478,12 +479,12 @@ class MatchFinder {
   ChainLongest(const Chains& c, uint32_t p, uint32_t left, uint32_t* distance) {
     const uint8_t* here = c.base + p;
     const uint32_t now = p + c.bias;
-    const bool longKeys = kFar || left >= kLongKey;  // on the 5- and 8-byte chains
-    const uint32_t limit = kFar || left >= MAX_MATCH ? MAX_MATCH : left;
+    const bool longKeys = BY_WORDS || left >= LONG_KEY;  // on the 5- and 8-byte chains
+    const uint32_t limit = BY_WORDS || left >= MAX_MATCH ? MAX_MATCH : left;
     const uint64_t w0 = longKeys ? Load64(here) : 0;
     // Measures a candidate over the `limit` bytes ahead.
     auto measure = [=](const uint8_t* there) -> uint32_t {
-      if (!kFar) return Common(there, here, limit);
+      if (!BY_WORDS) return Common(there, here, limit);
       uint64_t x = Load64(there) ^ w0;
       if (x) return static_cast<uint32_t>(__builtin_ctzll(x) >> 3);
       x = Load64(there + 8) ^ Load64(here + 8);
@@ -495,12 +496,12 @@ class MatchFinder {
     const uint32_t h5 = HashOf5(w0), h8 = HashOf8(w0);
     const uint32_t chain4 = c.head4[h4];
     const uint32_t chain5 = longKeys ? c.head5[h5] : 0, chain8 = longKeys ? c.head8[h8] : 0;
-    c.prev4[now & kWindowMask] = chain4;
+    c.prev4[now & WINDOW_MASK] = chain4;
     c.head4[h4] = now;
     if (longKeys) {
-      c.prev5[now & kWindowMask] = chain5;
+      c.prev5[now & WINDOW_MASK] = chain5;
       c.head5[h5] = now;
-      c.prev8[now & kWindowMask] = chain8;
+      c.prev8[now & WINDOW_MASK] = chain8;
       c.head8[h8] = now;
     }
     uint32_t best = MIN_MATCH - 1, bestDistance = 0;
@@ -512,7 +513,7 @@ class MatchFinder {
       // Too near the end for the 5- and 8-byte chains: every candidate is
       // on the 4-byte chain.
       for (uint32_t q = chain4; best < limit && q + MAX_DISTANCE >= now;
-           q = c.prev4[q & kWindowMask]) {
+           q = c.prev4[q & WINDOW_MASK]) {
         const uint32_t len = Common(c.base + (q - c.bias), here, limit);
         if (len > best) {
           best = len;
@@ -521,27 +522,27 @@ class MatchFinder {
       }
     } else {
       for (uint32_t q = chain8; best < limit && q + MAX_DISTANCE >= now;
-           q = c.prev8[q & kWindowMask]) {
+           q = c.prev8[q & WINDOW_MASK]) {
         const uint32_t len = measure(c.base + (q - c.bias));
         if (len > best) {
           best = len;
           bestDistance = now - q;
         }
       }
-      if (best < kLongKey - 1) {
+      if (best < LONG_KEY - 1) {
         // Only 4..7 are left to find, and the first word tells them.
-        for (uint32_t q = chain5; q + MAX_DISTANCE >= now; q = c.prev5[q & kWindowMask]) {
+        for (uint32_t q = chain5; q + MAX_DISTANCE >= now; q = c.prev5[q & WINDOW_MASK]) {
           const uint64_t x = Load64(c.base + (q - c.bias)) ^ w0;
           const uint32_t len = static_cast<uint32_t>(__builtin_ctzll(x | (uint64_t{1} << 56)) >> 3);
           if (len > best) {
             best = len;
             bestDistance = now - q;
-            if (best == kLongKey - 1) break;
+            if (best == LONG_KEY - 1) break;
           }
         }
         if (best < MIN_MATCH) {  // no 5 anywhere: 4 or nothing
           const uint32_t w4 = static_cast<uint32_t>(w0);
-          for (uint32_t q = chain4; q + MAX_DISTANCE >= now; q = c.prev4[q & kWindowMask]) {
+          for (uint32_t q = chain4; q + MAX_DISTANCE >= now; q = c.prev4[q & WINDOW_MASK]) {
             if (Load32(c.base + (q - c.bias)) == w4) {
               best = MIN_MATCH;
               bestDistance = now - q;
@@ -570,44 +571,44 @@ class MatchFinder {
     return ChainLongest<false>(Tables(), p, left, &lastDistance_);
   }
 
-  // Enters a non-run position on the chains it belongs to: those with
-  // kLongKey bytes or more ahead on the 5- and 8-byte ones too (kLongest
-  // only).
+  // Enters a non-run position on the chains it belongs to: in Longest
+  // mode, one with LONG_KEY bytes or more ahead on the 5- and 8-byte ones
+  // too.
   void Enter(uint32_t p, const uint8_t* here, uint32_t h4) {
     const uint32_t now = p + bias_;
-    if (mode_ == kLongest && end_ - p >= kLongKey) {
+    if (mode_ == Mode::Longest && end_ - p >= LONG_KEY) {
       const uint64_t w = Load64(here);
       const uint32_t h5 = HashOf5(w), h8 = HashOf8(w);
-      prev5_[now & kWindowMask] = head5_[h5];
+      prev5_[now & WINDOW_MASK] = head5_[h5];
       head5_[h5] = now;
-      prev8_[now & kWindowMask] = head8_[h8];
+      prev8_[now & WINDOW_MASK] = head8_[h8];
       head8_[h8] = now;
     }
-    prev4_[now & kWindowMask] = head4_[h4];
+    prev4_[now & WINDOW_MASK] = head4_[h4];
     head4_[h4] = now;
   }
 
   const uint8_t* base_ = nullptr;  // data + origin_
   size_t origin_ = 0;
-  size_t next_ = 0;     // the next position to enter (kNearest enters lazily)
+  size_t next_ = 0;     // the next position to enter (Nearest mode enters lazily)
   uint32_t bias_ = 0;   // internal position of the origin
   uint32_t limit_ = 0;  // internal positions of this scan stay below
   uint32_t end_ = 0;    // relative end of the input
   uint32_t span_ = 0;   // relative end of the positions this scan visits
-  Mode mode_ = kLongest;
+  Mode mode_ = Mode::Longest;
   uint32_t lastDistance_ = 0;
   std::vector<uint32_t> head4_, head5_, head8_;
-  uint32_t prev4_[kWindowSize];
-  uint32_t prev5_[kWindowSize];
-  uint32_t prev8_[kWindowSize];
+  uint32_t prev4_[WINDOW_SIZE];
+  uint32_t prev5_[WINDOW_SIZE];
+  uint32_t prev8_[WINDOW_SIZE];
 
-  Run runs_[kRunRing];
+  Run runs_[RUN_RING];
   uint32_t runCount_ = 0;
   uint32_t lastRunOf_[256];
-  uint32_t lastAlike_[kAlikeKeys];
+  uint32_t lastAlike_[ALIKE_KEYS];
   uint32_t runStart_ = 0, runEnd_ = 0;  // the current (latest) run
-  static constexpr uint32_t kNoTable = 0xFFFFFFFFu;
-  uint32_t tableFor_ = kNoTable;  // runStart_ of the run gain_ describes
+  static constexpr uint32_t NO_TABLE = 0xFFFFFFFFu;
+  uint32_t tableFor_ = NO_TABLE;  // runStart_ of the run gain_ describes
   uint32_t gain_[MAX_MATCH] = {};
   uint32_t gainDistance_[MAX_MATCH] = {};
 };
