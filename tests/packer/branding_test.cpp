@@ -21,14 +21,9 @@
 
 namespace {
 
-using popbox::BrandOptions;
-using popbox::PeImage;
-using popbox::PutU16;
-using popbox::PutU32;
-using popbox::ResourceName;
-using popbox::ResourceTree;
-using Bytes = std::vector<uint8_t>;
+using namespace popbox;
 using namespace test;
+using Bytes = std::vector<uint8_t>;
 
 // A PNG as far as the icon reader looks: signature and IHDR (RGBA), then filler.
 Bytes Png(uint32_t size, size_t bytes) {
@@ -61,21 +56,19 @@ Bytes Ico(const std::vector<IcoImage>& images) {
   return b;
 }
 
-// The resource tree, where the stub's headers say it lies.
+uint32_t U32(const Bytes& b, size_t at) { return ByteReader(b.data(), b.size(), "").U32(at); }
+
+// The resource tree, in the last section as the headers give it.
 ResourceTree TreeOf(const Bytes& stub) {
   PeImage pe(stub);
-  popbox::PeDirectory d = pe.Directory(popbox::PE_DIRECTORY_RESOURCE);
-  for (const popbox::PeSection& s : pe.Sections()) {
-    if (s.virtualAddress == d.rva)
-      return popbox::ReadResourceTree(&stub[s.rawOffset], d.size, d.rva);
-  }
-  return {};
+  PeDirectory d = pe.Directory(PE_DIRECTORY_RESOURCE);
+  return ReadResourceTree(&stub[pe.Sections().back().rawOffset], d.size, d.rva);
 }
 
 // What group 101 lists: "WxH/bits/bytes/id" per image.
 std::vector<std::string> GroupEntries(const ResourceTree& tree) {
   const Bytes& g = tree.at(ResourceName::Id(14)).at(ResourceName::Id(101)).at(1033).bytes;
-  popbox::ByteReader in(g.data(), g.size(), "the group");
+  ByteReader in(g.data(), g.size(), "the group");
   std::vector<std::string> out;
   for (size_t i = 0, at = 6; i < in.U16(4); ++i, at += 14) {
     out.push_back(std::to_string(in.U8(at)) + "x" + std::to_string(in.U8(at + 1)) + "/" +
@@ -92,15 +85,15 @@ BrandOptions IconOption(const Bytes& ico) {
   return options;
 }
 
-popbox::BrandedStub Brand(const Bytes& stub, const BrandOptions& options) {
-  return popbox::BrandStub(stub, "stub.exe", options);
+BrandedStub Brand(const Bytes& stub, const BrandOptions& options) {
+  return BrandStub(stub, "stub.exe", options);
 }
 
 // The message of the PackerError that `f` throws, or "no error".
 std::string ErrorOf(const std::function<void()>& f) {
   try {
     f();
-  } catch (const popbox::PackerError& e) {
+  } catch (const PackerError& e) {
     return e.what();
   }
   return "no error";
@@ -113,14 +106,13 @@ TEST(Branding, TheBuiltStubTakesIconAndVersionAndNothingElseMoves) {
   ASSERT_EQ(stub.size(), STUB_SIZE);
   // The build writes the checksum; the packer's computation must agree.
   PeImage before(stub);
-  EXPECT_EQ(popbox::ByteReader(stub.data(), stub.size(), "").U32(before.ChecksumOffset()),
-            popbox::ComputePeChecksum(stub, before.ChecksumOffset()));
+  EXPECT_EQ(U32(stub, before.ChecksumOffset()), ComputePeChecksum(stub, before.ChecksumOffset()));
 
   std::vector<IcoImage> images = {
       Bmp(16, 32, 1), Bmp(16, 4, 2), Bmp(32, 8, 3), Bmp(48, 4, 4), {256, Png(256, 700)}};
   BrandOptions options = IconOption(Ico(images));
   options.version.productVersion = "2.5";
-  popbox::BrandedStub branded = Brand(stub, options);
+  BrandedStub branded = Brand(stub, options);
   const Bytes& out = branded.image;
   EXPECT_TRUE(branded.notes.empty());
   ASSERT_EQ(out.size(), STUB_SIZE);
@@ -145,9 +137,9 @@ TEST(Branding, TheBuiltStubTakesIconAndVersionAndNothingElseMoves) {
   // Only the resources and four header fields differ; the virtual size and
   // the image size follow the new tree; zeros fill the rest of the room.
   PeImage after(out);
-  const popbox::PeSection& rsrc = after.Sections().back();
+  const PeSection& rsrc = after.Sections().back();
   std::vector<size_t> fields = {after.ChecksumOffset(), after.SizeOfImageOffset(),
-                                after.DirectoryOffset(popbox::PE_DIRECTORY_RESOURCE) + 4,
+                                after.DirectoryOffset(PE_DIRECTORY_RESOURCE) + 4,
                                 rsrc.headerOffset + PeImage::SECTION_VIRTUAL_SIZE};
   for (size_t i = 0; i < rsrc.rawOffset; ++i) {
     bool field = false;
@@ -156,18 +148,17 @@ TEST(Branding, TheBuiltStubTakesIconAndVersionAndNothingElseMoves) {
       ASSERT_EQ(stub[i], out[i]) << "byte " << i;
     }
   }
-  uint32_t treeSize = after.Directory(popbox::PE_DIRECTORY_RESOURCE).size;
+  uint32_t treeSize = after.Directory(PE_DIRECTORY_RESOURCE).size;
   EXPECT_EQ(rsrc.virtualSize, treeSize);
-  EXPECT_EQ(after.SizeOfImage(), popbox::AlignUp(rsrc.virtualAddress + treeSize, 0x1000));
-  EXPECT_EQ(popbox::ByteReader(out.data(), out.size(), "").U32(after.ChecksumOffset()),
-            popbox::ComputePeChecksum(out, after.ChecksumOffset()));
+  EXPECT_EQ(after.SizeOfImage(), AlignUp(rsrc.virtualAddress + treeSize, 0x1000));
+  EXPECT_EQ(U32(out, after.ChecksumOffset()), ComputePeChecksum(out, after.ChecksumOffset()));
 
   // Branding again gives the same bytes (no image of the first icon stays
   // behind); a smaller icon leaves zeros behind its tree; no option, the
   // stub as it is.
   EXPECT_TRUE(Brand(out, options).image == out);
   Bytes smaller = Brand(out, IconOption(Ico({Bmp(16, 4)}))).image;
-  uint32_t smallerTree = PeImage(smaller).Directory(popbox::PE_DIRECTORY_RESOURCE).size;
+  uint32_t smallerTree = PeImage(smaller).Directory(PE_DIRECTORY_RESOURCE).size;
   ASSERT_LT(smallerTree, treeSize);
   for (size_t i = rsrc.rawOffset + smallerTree; i < smaller.size(); ++i) ASSERT_EQ(smaller[i], 0);
   EXPECT_TRUE(Brand(stub, BrandOptions()).image == stub);
@@ -194,7 +185,7 @@ TEST(Branding, KeepsTheImportantSizesWhenTheRoomIsShort) {
       {7680, {Bmp(16, 32), {256, Png(256, 900)}}, {"16x16/32/1128/1", "0x0/32/900/2"}, 0},
   };
   for (const auto& c : cases) {
-    popbox::BrandedStub branded = Brand(SmallStub(c.room), IconOption(Ico(c.images)));
+    BrandedStub branded = Brand(SmallStub(c.room), IconOption(Ico(c.images)));
     ResourceTree tree = TreeOf(branded.image);
     EXPECT_EQ(GroupEntries(tree), c.kept);
     EXPECT_EQ(branded.notes.size(), c.leftOut);
@@ -214,11 +205,8 @@ TEST(Branding, KeepsTheImportantSizesWhenTheRoomIsShort) {
 TEST(Branding, RefusesWhatItCannotBrandSafely) {
   const Bytes goodIcon = Ico({Bmp(16, 4), {48, Png(48, 100)}}), goodStub = SmallStub(8192);
   const size_t second = 6 + 16, bmp = 6 + 32, png = bmp + 296;
-  const uint32_t rva = popbox::ByteReader(goodStub.data(), goodStub.size(), "").U32(DIRS + 16);
+  const uint32_t rva = U32(goodStub, DIRS + 16);
   const size_t tree = STUB_SIZE - 8192, typeEntry = tree + 16;
-  auto u32 = [](const Bytes& b, size_t at) {
-    return popbox::ByteReader(b.data(), b.size(), "").U32(at);
-  };
   const struct {
     const char* name;
     bool stub;  // else the icon
@@ -248,14 +236,13 @@ TEST(Branding, RefusesWhatItCannotBrandSafely) {
       {"resources not last", true, [](Bytes& b) { PutU32(b, TEXT + 12, 0x900000); },
        ".text follows"},
       {"no room reserved", true, [](Bytes& b) { PutU32(b, RSRC + 16, 4096); }, "no room reserved"},
-      {"signed", true, [](Bytes& b) { PutU32(b, DIRS + 32, 40000); }, "is signed"},
       {"relocations in the room", true,
        [&](Bytes& b) { PutU32(b, DIRS + 40, rva + 7000), PutU32(b, DIRS + 44, 8); },
        "data directory 5 inside its resource section"},
       {"subdirectory reached twice", true,
-       [&](Bytes& b) { PutU32(b, typeEntry + 12, u32(b, typeEntry + 4)); }, "reached twice"},
+       [&](Bytes& b) { PutU32(b, typeEntry + 12, U32(b, typeEntry + 4)); }, "reached twice"},
       {"resources overlap", true,  // the first data entry made to cover the whole tree
-       [&](Bytes& b) { PutU32(b, tree + 272, rva), PutU32(b, tree + 276, u32(b, DIRS + 20)); },
+       [&](Bytes& b) { PutU32(b, tree + 272, rva), PutU32(b, tree + 276, U32(b, DIRS + 20)); },
        "the resources' bytes overlap"},
   };
   BrandOptions options = IconOption(goodIcon);
@@ -282,7 +269,7 @@ TEST(Branding, RefusesWhatItCannotBrandSafely) {
 
 TEST(Branding, VersionValuesTheirDefaultsAndRefusals) {
   const struct {
-    popbox::VersionOptions options;
+    VersionOptions options;
     std::string title;
     std::string expected;  // "versions; key=value...", or a part of the error
   } cases[] = {
@@ -307,15 +294,14 @@ TEST(Branding, VersionValuesTheirDefaultsAndRefusals) {
   for (const auto& c : cases) {
     std::string got;
     try {
-      popbox::VersionValues v =
-          popbox::ResolveVersionValues(c.options, {c.title, "HelloSetup.exe"});
+      VersionValues v = ResolveVersionValues(c.options, {c.title, "HelloSetup.exe"});
       got = v.versionsGiven ? v.fileVersion.text + " " + v.productVersion.text : "none";
       for (const auto& [key, value] : v.strings) {
         got += (got.find(';') == std::string::npos ? "; " : " ") + key + "=" +
                std::string(value.begin(), value.end());
       }
       EXPECT_EQ(got, c.expected);
-    } catch (const popbox::PackerError& e) {
+    } catch (const PackerError& e) {
       EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
     }
   }

@@ -176,13 +176,11 @@ TEST(Encoder, StoredUnlessStrictlySmaller) {
   }
 }
 
-// The names of the packer tests show the 1252 mapping; here every byte of
-// each page comes back the way it went, and letters fold as on Windows.
+// The names of the packer tests show the 1252 mapping and its folding; here
+// every byte of each page comes back the way it went, and Cyrillic folds.
 TEST(CodePage, ConvertsAndFoldsAsWindows) {
-  const CodePage& western = *FindCodePage(1252);
   std::string bytes, problem;
-  EXPECT_FALSE(Utf8ToCodePage(western, "\xE4\xB8\xAD", &bytes, &problem));
-  EXPECT_FALSE(Utf8ToCodePage(western, "\xC3", &bytes, &problem));
+  EXPECT_FALSE(Utf8ToCodePage(*FindCodePage(1252), "\xC3", &bytes, &problem));
   for (int number : {1250, 1251, 1252}) {  // extract undoes pack, undefined slots aside
     for (int b = 0; b < 256; ++b) {
       std::string one(1, char(b)), back;
@@ -194,10 +192,7 @@ TEST(CodePage, ConvertsAndFoldsAsWindows) {
       }
     }
   }
-  EXPECT_EQ(CaseFoldKey(western, "\xE9lan"), CaseFoldKey(western, "\xC9LAN"));
   EXPECT_EQ(CaseFoldKey(*FindCodePage(1251), "\xEF"), CaseFoldKey(*FindCodePage(1251), "\xCF"));
-  EXPECT_NE(CaseFoldKey(western, "a"), CaseFoldKey(western, "b"));
-  EXPECT_EQ(nullptr, FindCodePage(437));
 }
 
 }  // namespace

@@ -79,10 +79,26 @@ class Packer : public ::testing::Test {
     err = ReadFile(temp / "err.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
+  // popbox exits with `code` and says `said`, on stdout or stderr.
+  ::testing::AssertionResult Says(int code, const std::vector<std::string>& args,
+                                  const std::string& said,
+                                  const std::string& command = POPBOX_EXE) {
+    int got = Popbox(args, command);
+    if (got == code && (out + err).find(said) != std::string::npos)
+      return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "exit " << got << " (not " << code << "), and " << out
+                                         << err << "(without \"" << said << "\")";
+  }
   int Pack(const std::string& output, std::vector<std::string> more = {}) {
     std::vector<std::string> args = {"pack", app, "-o", output, "--stub", stub};
     args.insert(args.end(), more.begin(), more.end());
     return Popbox(args);
+  }
+  // A temporary file of pack's lies beside its output.
+  bool Staged() const {
+    for (const auto& e : fs::directory_iterator(temp.path))
+      if (e.path().filename().string().rfind(".popbox-", 0) == 0) return true;
+    return false;
   }
   TempFolder temp;
   std::string app = temp / "app", stub = temp / "stub.exe", setup = temp / "setup.exe";

@@ -74,15 +74,14 @@ TEST(Script, HeadersAndKeyLines) {
 }
 
 TEST(Script, Flags) {
-  for (const char* yes : {"TRUE", "true", "Yes", "y", "1", "10", " yes"}) {
-    Doc doc(std::string("[S]\r\nf=") + yes + "\r\n");
+  const std::pair<const char*, bool> cases[] = {
+      {"TRUE", true}, {"true", true}, {"Yes", true},    {"y", true},   {"1", true},
+      {"10", true},   {" yes", true}, {"FALSE", false}, {"no", false}, {"0", false},
+      {"-1", false},  {"", false},    {"x", false}};
+  for (const auto& [value, set] : cases) {
+    Doc doc(std::string("[S]\r\nf=") + value + "\r\n");
     doc.SelectSection("S");
-    EXPECT_TRUE(doc.GetBool("f")) << yes;
-  }
-  for (const char* no : {"FALSE", "no", "0", "-1", "", "x"}) {
-    Doc doc(std::string("[S]\r\nf=") + no + "\r\n");
-    doc.SelectSection("S");
-    EXPECT_FALSE(doc.GetBool("f")) << no;
+    EXPECT_EQ(set, doc.GetBool("f")) << value;
     EXPECT_FALSE(doc.GetBool("missing"));
   }
 }
