@@ -545,8 +545,11 @@ bool Run(const std::vector<std::string>& step) {
     Expect(("control " + arg(1)).c_str(), control ? "present" : "absent",
            name == "control" ? "present" : "absent");
   } else if (name == "ok" || name == "cancel") {
+    // Asked before the post: a box may be gone by the time the post returns,
+    // and then no longer looks like one, and the next step would work on it.
+    bool box = IsBox(window);
     PostMessageA(window, WM_COMMAND, name == "ok" ? IDOK : IDCANCEL, 0);
-    if (IsBox(window)) return WaitGone();
+    if (box) return WaitGone();
   } else if (name == "close") {
     PostMessageA(window, WM_CLOSE, 0, 0);
     return WaitGone();
