@@ -313,13 +313,6 @@ StagedFile::~StagedFile() {
   ForgetStaged();
 }
 
-void StagedFile::Write(const void* data, size_t size) {
-  if (size != 0 && fwrite(data, 1, size, file_) != size) {
-    throw PackerError(DescribeFailure(finalPath_, "cannot write", errno));
-  }
-  written_ += size;
-}
-
 void StagedFile::Commit() {
   int error = 0;
   if (fflush(file_) != 0 || fsync(fileno(file_)) != 0) error = errno;

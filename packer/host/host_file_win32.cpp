@@ -334,13 +334,6 @@ StagedFile::~StagedFile() {
   ForgetStaged();
 }
 
-void StagedFile::Write(const void* data, size_t size) {
-  if (size != 0 && fwrite(data, 1, size, file_) != size) {
-    throw PackerError(DescribeFailure(finalPath_, "cannot write", errno));
-  }
-  written_ += size;
-}
-
 void StagedFile::Commit() {
   bool ok = fflush(file_) == 0 &&
             FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_))));
