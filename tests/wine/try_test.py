@@ -2,8 +2,9 @@
 """CTest `try`: popbox try as an author runs it. The setup of the scenario
 missing-target (its LinkTarget names no file, so the start fails after the
 closing question) reported as JSON, and told to install into a folder that
-exists (refused, then cancelled); usage errors; and the CI example of
-docs/authors.md on the example application. (The test `example` shows the
+exists (refused, then cancelled); usage errors; the prefix tool beneath
+it driven by relative paths, from the setup's own folder; and the CI
+example of docs/authors.md on the example application. (The test `example` shows the
 report of a setup that installs.)
 
     try_test.py BIN EXAMPLE_APP
@@ -62,6 +63,17 @@ def main(bin_dir, app):
                run.returncode == 1 and 'Message box "Cannot Install" [OK]\n  The folder you specified already exists.\n'
                in run.stdout and "Answered OK\n  The dialog stayed open: pressed Cancel\nThe setup exited with code 0\n\n"
                "Installed: nothing\n" in run.stdout)
+
+        # The prefix tool serves any caller, whatever paths it is given and
+        # whatever its folder: the README's example once handed it a relative
+        # BIN, which led nowhere from the setup's folder.
+        env = scenarios.wine_prefix.fresh_prefix(os.path.join(work, "prefix"))
+        run = subprocess.run([sys.executable, os.path.join(HERE, "..", "..", "trial", "wine_prefix.py"), "--drive",
+                              os.path.relpath(bin_dir, work), "missing-target.exe", "driver.log", "dialog; kill"],
+                             cwd=work, env=env, capture_output=True, text=True)
+        print(f"$ wine_prefix.py --drive (relative paths)  -> {run.returncode}\n{run.stdout}{run.stderr}")
+        expect("the prefix tool drives a setup named by relative paths",
+               run.returncode == 0 and "found: DialogAsMain" in run.stdout)
 
         # The CI example, as an author copies it.
         block = re.search(r"<!-- ci-example.*?-->\n```sh\n(.*?)```", open(os.path.join(
